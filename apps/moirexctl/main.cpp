@@ -1,0 +1,86 @@
+// moirexctl: the mixer's calculations, instrument service and headless runs from the command line.
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Command.h"
+
+using namespace moirexctl;
+
+namespace {
+
+constexpr const char* Version = "moirexctl 0.1.0";
+
+void PrintOverview(std::ostream& out) {
+    out << "Usage: moirexctl COMMAND [ARGUMENTS...]\n"
+           "       moirexctl COMMAND --help\n"
+           "       moirexctl --version\n\n"
+           "Commands:\n";
+    for (const auto& c : Commands()) {
+        std::string name = c.name;
+        if (name.size() < 16) name.resize(16, ' ');
+        out << "  " << name << " " << c.summary << "\n";
+    }
+}
+
+bool WantsHelp(const std::vector<std::string>& args) {
+    for (const auto& a : args)
+        if (a == "--help" || a == "-h") return true;
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        PrintOverview(std::cerr);
+        return ExitUsage;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        PrintOverview(std::cout);
+        return ExitOk;
+    }
+    if (args[0] == "--version") {
+        std::cout << Version << "\n";
+        return ExitOk;
+    }
+    // The longest registered name that the arguments begin with: "mfc read" before "mfc".
+    const CtlCommand* found = nullptr;
+    size_t words = 0;
+    for (const auto& c : Commands()) {
+        std::vector<std::string> parts;
+        size_t start = 0;
+        while (start <= c.name.size()) {
+            size_t sp = c.name.find(' ', start);
+            if (sp == std::string::npos) sp = c.name.size();
+            parts.push_back(c.name.substr(start, sp - start));
+            start = sp + 1;
+        }
+        if (parts.size() > args.size() || parts.size() <= words) continue;
+        bool match = true;
+        for (size_t i = 0; i < parts.size(); ++i) match = match && parts[i] == args[i];
+        if (match) {
+            found = &c;
+            words = parts.size();
+        }
+    }
+    if (!found) {
+        std::cerr << "moirexctl: unknown command '" << args[0] << "' (see moirexctl --help)\n";
+        return ExitUsage;
+    }
+    std::vector<std::string> rest(args.begin() + static_cast<long>(words), args.end());
+    if (WantsHelp(rest)) {
+        std::cout << found->usage;
+        if (!found->usage.empty() && found->usage.back() != '\n') std::cout << "\n";
+        return ExitOk;
+    }
+    try {
+        return found->run(rest);
+    } catch (const UsageError& e) {
+        std::cerr << "moirexctl " << found->name << ": " << e.what() << "\n";
+        return ExitUsage;
+    }
+}

@@ -1,0 +1,30 @@
+# moirex_layer(<name> DEPS <targets>...)
+# Builds src/<name>/*.cpp into the static library moirex_<name>. The sources are globbed so
+# that adding a file to a layer needs no edit here; CONFIGURE_DEPENDS re-globs on each build.
+function(moirex_layer name)
+  cmake_parse_arguments(L "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${name}/*.cpp)
+  if(NOT srcs)
+    # An empty layer still exists as a target so that the ones above can name it.
+    set(stub ${CMAKE_CURRENT_BINARY_DIR}/layer_${name}_empty.cpp)
+    file(WRITE ${stub} "// layer ${name} has no sources yet\n")
+    set(srcs ${stub})
+  endif()
+  add_library(moirex_${name} STATIC ${srcs})
+  target_include_directories(moirex_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(moirex_${name} PUBLIC ${L_DEPS})
+endfunction()
+
+# moirex_test_suite(<name> DEPS <targets>...)
+# Builds tests/<name>/*.cpp into the GoogleTest program test_<name> and registers its cases.
+function(moirex_test_suite name)
+  cmake_parse_arguments(T "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${name}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  add_executable(test_${name} ${srcs})
+  target_include_directories(test_${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(test_${name} PRIVATE ${T_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()

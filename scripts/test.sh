@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and runs
+# every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+jobs=$(nproc)
+cmake -S . -B build-ci -DCMAKE_BUILD_TYPE=CI -DMOIREX_WERROR=ON >/dev/null
+cmake --build build-ci -j"$jobs"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir build-ci --output-on-failure -j"$jobs" --timeout 300

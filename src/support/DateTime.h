@@ -1,0 +1,25 @@
+#pragma once
+// Date-time values: days since 1899-12-30 in local time, as shown and recorded by the mixer
+// (log lines, recipe files, graph points). Elapsed time is never measured with these: see Clock.h.
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+namespace moirex {
+
+using TDateTime = double;  // days since 1899-12-30 00:00, local time; fraction = time of day
+
+// Current local date-time.
+TDateTime Now();
+// Conversions between a local calendar moment and a date-time value.
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
+                         int millisecond = 0);
+TDateTime FromSystemClock(std::chrono::system_clock::time_point t);
+
+// Formats with the patterns the mixer uses: "dd-hh-mm-ss", "yyyy-mm-dd hh:mm:ss",
+// "yyyy-mm-dd hh_mm_ss", "yyyy-mm-dd hh.mm.ss", "hh:nn:ss.zzz", "hh:mm:ss:zzz", "ss:zzz".
+// "mm" right after "hh" means minutes, "nn" minutes, "zzz" milliseconds.
+std::string FormatDateTime(std::string_view pattern, TDateTime value);
+
+}  // namespace moirex
