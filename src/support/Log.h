@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace moirex {
 
@@ -16,6 +17,31 @@ namespace moirex {
 enum class TLoggingType : unsigned char { ltOff = 0, ltLive = 1, ltFile = 2 };
 
 class LogSink;  // where a destination writes (file, terminal); defined in Log.cpp
+
+// One message as a channel hands it to its destination.
+struct TLogRecord {
+    enum class TKind : unsigned char { lkMessage, lkEnterMethod, lkExitMethod, lkClear };
+    TKind Kind = TKind::lkMessage;
+    std::string Category;  // empty for the default channel
+    std::string Text;      // the message, or the routine's name for method scopes
+};
+
+// Keeps the records a destination receives in memory, so that a test (or a diagnostic view)
+// can read what the channels sent. Thread-safe.
+class TLogCapture {
+public:
+    void Add(const TLogRecord& record);
+    std::vector<TLogRecord> Records() const;
+    // The texts of the plain messages sent with the given category, in order.
+    std::vector<std::string> Messages(std::string_view category) const;
+    // True when a plain message with this category and exactly this text was received.
+    bool Contains(std::string_view category, std::string_view text) const;
+    void Clear();
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<TLogRecord> records_;
+};
 
 // Where a channel's messages go: the log file and, in Live mode, the terminal that started the
 // program (standard error) standing in for the live viewer.
@@ -37,11 +63,25 @@ public:
 
     // Writes one formatted line to the active parts. Thread-safe.
     void Write(std::string_view line);
+    // Writes one record: a line with time stamp, thread, category and text to the active parts,
+    // and the record itself to an attached capture. Thread-safe.
+    void Write(const TLogRecord& record);
+
+    // Attaches an in-memory capture that receives every record from now on (nullptr detaches).
+    void AttachCapture(std::shared_ptr<TLogCapture> capture);
+    // Writes what is buffered to the file.
+    void Flush();
 
 private:
+    void WriteLocked(std::string_view line);
+    bool OpenFileLocked();
+
     std::mutex mutex_;
     std::unique_ptr<LogSink> file_;
+    std::unique_ptr<LogSink> viewer_;
     std::string openPath_;
+    std::string failedPath_;  // a file that could not be opened; reported once, not retried
+    std::shared_ptr<TLogCapture> capture_;
 };
 
 class TCodeSiteLogger {
@@ -66,6 +106,7 @@ public:
     void Clear();
     // True when the log folder can be written.
     bool Installed() const;
+    bool Installed(const std::string& folder) const;
     // Ends the connection to the logging tools; never fails loudly.
     void CloseDispatcher();
 
