@@ -1,0 +1,101 @@
+#pragma once
+// One request and answer exchange with a device on a serial port. Every exchange opens the port
+// by name, exclusively, applies the line settings, time-outs and queue sizes, writes one message,
+// optionally polls for an answer until a deadline, reads what has arrived in one read and closes
+// the port again. No port stays open between exchanges; a second opener of a port that is in use
+// (in this process or another) fails with "Failed to setup Com port, port in use".
+//
+// No exchange raises an error: the outcome is a TSerialResponse whose Status is empty on success.
+// The reason the operating system gave for a failure goes to SerialPortLogger().
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "state/InstrumentRecords.h"
+
+namespace moirex {
+
+// Status texts of the exchanges.
+inline constexpr const char* kStatusPortInUse = "Failed to setup Com port, port in use";
+inline constexpr const char* kStatusTimeoutsRefused = "Failed to setup Com port timeouts";
+inline constexpr const char* kStatusBuffersRefused = "Failed to setup Com port buffer size";
+inline constexpr const char* kStatusWriteFailed = "Failed to write to Com port";
+inline constexpr const char* kStatusNoReplyWanted = "Exit read/write without waiting for reply";
+inline constexpr const char* kStatusTextTimeout = "Timeout while waiting for response, exiting";
+inline constexpr const char* kStatusByteTimeout = "Timeout while waiting for response";
+inline constexpr const char* kStatusReadFailed = "Failed to read from Com port";
+inline constexpr const char* kStatusUnknownProblem = "Unknown problem reading serial port";
+
+// How many bytes an answer will hold, judged from the bytes received so far; 0 while that is
+// not yet known. Lets the byte exchange end its read as soon as the frame is complete.
+using TAnswerLength = std::function<std::size_t(std::span<const uint8_t> received)>;
+
+class TSerialPort {
+public:
+    // The owner is always empty; it is kept for the shape of the call only.
+    explicit TSerialPort(void* owner = nullptr);
+    virtual ~TSerialPort() = default;
+
+    TSerialPort(const TSerialPort&) = delete;
+    TSerialPort& operator=(const TSerialPort&) = delete;
+
+    // Properties (defaults in brackets).
+    bool Debug() const { return fDebug; }                        // [false] step trace of SendData
+    void SetDebug(bool value) { fDebug = value; }
+    const std::string& DebugMSG() const { return fDebugMSG; }    // [""] trace of the last SendData
+    void SetDebugMSG(std::string value) { fDebugMSG = std::move(value); }
+    // [""] device path such as "/dev/ttyUSB0" or "/dev/serial/by-id/..."; a bare name such as
+    // "ttyUSB0" means "/dev/ttyUSB0".
+    const std::string& Port() const { return fPort; }
+    void SetPort(std::string value) { fPort = std::move(value); }
+    uint32_t WindowsReadLoopTimeoutMS() const { return fWindowsReadLoopTimeoutMS; }  // [333] poll period
+    void SetWindowsReadLoopTimeoutMS(uint32_t value) { fWindowsReadLoopTimeoutMS = value; }
+    uint32_t ReadoutTimeoutMS() const { return fReadoutTimeoutMS; }  // [1000] wait for the first byte
+    void SetReadoutTimeoutMS(uint32_t value) { fReadoutTimeoutMS = value; }
+    int32_t BaudRate() const { return fBaudRate; }               // [9600]
+    void SetBaudRate(int32_t value) { fBaudRate = value; }
+    int32_t StopBits() const { return fStopBits; }               // [0] 0 one, 1 one and a half, 2 two
+    void SetStopBits(int32_t value) { fStopBits = value; }
+    int32_t Parity() const { return fParity; }                   // [0] 0 none, 1 odd, 2 even, 3 mark, 4 space
+    void SetParity(int32_t value) { fParity = value; }
+
+    // Text exchange (pump, service tools). The message is sent as it is: callers end it with a
+    // carriage return. With WaitForResponse the answer (up to 80 bytes, trimmed of leading and
+    // trailing characters at or below the blank) is in Response; without, Status is
+    // "Exit read/write without waiting for reply". Writes the "SerialPort" log lines.
+    TSerialResponse Send2(const std::string& message, bool WaitForResponse);
+
+    // Byte exchange (Modbus). The answer (up to 256 bytes, untrimmed) is in rArray, Response and
+    // ResponseLength; ValueOfFirstWord/ValueOfSecondWord are the 4th+5th and 6th+7th bytes
+    // (0 when the answer is shorter). Without WaitForResponse Status is empty once written.
+    // answerLength, when given, lets the read end as soon as the answer is complete instead of
+    // waiting for the gap after its last byte.
+    TSerialResponse SendData(const uint8_t* Data, uint32_t dataSize, bool WaitForResponse,
+                             const TAnswerLength& answerLength = {});
+
+    // Configuration of an open port (a file descriptor). False for an invalid descriptor or a
+    // refusal by the serial driver; true otherwise.
+    bool SetDCBState(int ComDevice);  // raw 8 bit, BaudRate, StopBits, Parity, DTR+RTS up, no flow control
+    bool SetTimeOuts(int ComDevice);  // read: 20 ms after the last byte, 200 ms + 10 ms a byte in all
+    bool SetBuffers(int ComDevice);   // queues of 4096 bytes
+
+    // Device path for a port name: a name without "/" means "/dev/" + name.
+    static std::string DevicePath(const std::string& name);
+
+private:
+    bool fDebug = false;
+    std::string fDebugMSG;
+    std::string fPort;
+    uint32_t fWindowsReadLoopTimeoutMS = 333;
+    uint32_t fReadoutTimeoutMS = 1000;
+    int32_t fBaudRate = 9600;
+    int32_t fStopBits = 0;
+    int32_t fParity = 0;
+
+    void Trace(int point);
+};
+
+}  // namespace moirex
