@@ -144,6 +144,15 @@ bool TCodeSiteDestination::OpenFileLocked() {
     if (path == failedPath_) return false;
     file_.reset();
     openPath_.clear();
+    // The folder must be there already: a mistyped folder is reported, not created.
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
+        failedPath_ = path;
+        std::fprintf(stderr, "Moirex: cannot open the log file \"%s\": no such folder; logging to it is off\n",
+                     path.c_str());
+        return false;
+    }
     try {
         // Appends: a second destination on the same file (or a restart within the same second)
         // keeps what is already there.
