@@ -33,21 +33,28 @@ public:
     std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
     std::vector<Entry>::const_iterator end() const { return entries_.end(); }
 
-    // What CollectComponents gathered about the pump's fluid as a whole: whether one was met,
-    // its molar flow in mol/min (sum of Mass / MolarMass over the leaves that come from it,
-    // counted apart from any gas of the same short name) and the operator's limit for it.
+    // The part of an entry's Mass (g/min) that comes from the pump's fluid, counted apart from
+    // any gas of the same short name; 0 for a key that is not present.
+    float FluidMass(const std::string& key) const;
+    float FluidMassAt(size_t index) const { return fluidMass_.at(index); }
+    // Adds to the fluid part of a stored key; a key that is not present is ignored.
+    void AddFluidMass(const std::string& key, float mass);
+
+    // Whether CollectComponents met the pump's fluid (a record whose Fluid is set), and the
+    // operator's limit for the fluid's concentration (the lowest, should there be several).
     bool HasFluid = false;
-    float FluidMolarFlow = 0;
     int32_t FluidMaxPPM = 0;
 
 private:
     std::vector<Entry> entries_;
+    std::vector<float> fluidMass_;  // parallel to entries_
 };
 
 // Sums the leaves of `item` (records without Components) by short name into `dictionary`:
 // Mass added; GasNameMFC, GasNameLong, MolarMass, Fluid, FluidMaxPPM copied (for "H2O" also
 // CustTempC and CustPressmBar). Leaves with an empty short name are dropped. Leaves below a
-// record whose Fluid is set (the pump's fluid) also count into the dictionary's fluid tally.
+// record whose Fluid is set (the pump's fluid), or such a record itself when it has no
+// components, also count into the fluid part of their entry.
 void CollectComponents(const TGasItem& item, TComponentDictionary& dictionary);
 
 // Stores each of the segment's Components under the decimal text of its InstrumentID
@@ -55,8 +62,10 @@ void CollectComponents(const TGasItem& item, TComponentDictionary& dictionary);
 void ComponentsByInstrument(const TGasItem& segment, TComponentDictionary& dictionary);
 
 // The report text (lines ending CR LF) of a dictionary by short name; empty for an empty
-// dictionary. Outlet temperature in °C, pressure in mbar. Clears mixture.Valid when the pump's
-// fluid exceeds its ppm limit; changes nothing else of the mixture.
+// dictionary. Outlet temperature in °C, pressure in mbar. Figures that cannot be computed (molar
+// mass 0 or below, no molar flow) are left out. Clears mixture.Valid when the pump's fluid as a
+// whole (its molar flow over the total molar flow) lies above its ppm limit; changes nothing
+// else of the mixture.
 std::string MixtureReport(const TComponentDictionary& dictionary, TGasItem& mixture,
                           double temperatureC, double pressuremBar);
 
