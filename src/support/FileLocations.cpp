@@ -1,0 +1,112 @@
+#include "support/FileLocations.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+
+namespace moirex {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::mutex gHomeMutex;
+std::string gHomeFolder;
+
+std::string EnvironmentFolder(const char* name) {
+    const char* v = std::getenv(name);
+    if (v == nullptr || *v == '\0') return {};
+    // Relative folders in these variables are not meant to be used.
+    if (v[0] != '/') return {};
+    return v;
+}
+
+std::string UserHome() {
+    if (const char* h = std::getenv("HOME"); h != nullptr && *h != '\0') return h;
+    if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) return pw->pw_dir;
+    return "/tmp";
+}
+
+bool ExecutableFolderWritable() { return ::access(ExecutableFolder().c_str(), W_OK) == 0; }
+
+std::string ExecutableStem() {
+    const std::string path = ExecutablePath();
+    if (path.empty()) return "moirex";
+    const std::string stem = fs::path(path).stem().string();
+    return stem.empty() ? std::string("moirex") : stem;
+}
+
+// A folder that is used as it is handed out: create it when it is missing. A failure shows up
+// later, when the file in it cannot be written, with the path in the message.
+std::string Created(std::string folder) {
+    std::string ignored;
+    EnsureFolder(folder, ignored);
+    return folder;
+}
+
+std::string ConfigFolder() {
+    if (std::string home = HomeFolder(); !home.empty()) return Created(home);
+    if (ExecutableFolderWritable()) return ExecutableFolder();
+    std::string base = EnvironmentFolder("XDG_CONFIG_HOME");
+    if (base.empty()) base = UserHome() + "/.config";
+    return Created(base + "/moirex");
+}
+
+std::string DataFolder() {
+    if (std::string home = HomeFolder(); !home.empty()) return Created(home);
+    if (ExecutableFolderWritable()) return ExecutableFolder();
+    std::string base = EnvironmentFolder("XDG_DATA_HOME");
+    if (base.empty()) base = UserHome() + "/.local/share";
+    return Created(base + "/moirex");
+}
+
+}  // namespace
+
+std::string ExecutablePath() {
+    std::error_code ec;
+    const fs::path p = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : p.string();
+}
+
+std::string ExecutableFolder() {
+    const std::string path = ExecutablePath();
+    if (path.empty()) return ".";
+    const std::string folder = fs::path(path).parent_path().string();
+    return folder.empty() ? std::string("/") : folder;
+}
+
+void SetHomeFolder(const std::string& folder) {
+    std::lock_guard<std::mutex> lock(gHomeMutex);
+    gHomeFolder = folder;
+}
+
+std::string HomeFolder() {
+    {
+        std::lock_guard<std::mutex> lock(gHomeMutex);
+        if (!gHomeFolder.empty()) return gHomeFolder;
+    }
+    const char* v = std::getenv("MOIREX_HOME");
+    return v != nullptr ? std::string(v) : std::string();
+}
+
+std::string IniFilePath() { return ConfigFolder() + "/" + ExecutableStem() + ".ini"; }
+
+std::string LogFolder() { return DataFolder(); }
+
+std::string UserdataFolder() { return DataFolder() + "/Userdata"; }
+
+bool EnsureFolder(const std::string& folder, std::string& error) {
+    std::error_code ec;
+    if (fs::is_directory(folder, ec)) return true;
+    fs::create_directories(folder, ec);
+    std::error_code ec2;
+    if (fs::is_directory(folder, ec2)) return true;
+    error = ec ? ec.message() : std::string("not a folder");
+    return false;
+}
+
+}  // namespace moirex

@@ -1,0 +1,40 @@
+#pragma once
+// Where the mixer keeps its files: the configuration file (the executable's name + ".ini"), the
+// log files and the `Userdata` folder of recipe files.
+//
+// They lie beside the executable when its folder is writable, as on a lab PC where the program
+// runs from its own folder. When it is not (an installed program in /usr/bin), the configuration
+// file goes to $XDG_CONFIG_HOME/moirex (default ~/.config/moirex) and the logs and `Userdata` to
+// $XDG_DATA_HOME/moirex (default ~/.local/share/moirex); these folders are created with their
+// missing parents when asked for.
+//
+// A home folder set with SetHomeFolder, or else the environment variable MOIREX_HOME, puts all
+// of them into that one folder: tests and tools use it so that they never write beside the
+// test program or into the operator's own configuration.
+
+#include <string>
+
+namespace moirex {
+
+// Full path of the running executable (/proc/self/exe); empty when it cannot be read.
+std::string ExecutablePath();
+// Its folder, without a trailing "/"; the current folder when the path cannot be read.
+std::string ExecutableFolder();
+
+// Sets (non-empty) or clears (empty) the home folder that overrides every location below.
+void SetHomeFolder(const std::string& folder);
+// The home folder in force: the one set, else $MOIREX_HOME, else empty.
+std::string HomeFolder();
+
+// Full path of the configuration file: <folder>/<executable name without extension>.ini.
+std::string IniFilePath();
+// Folder for the log files.
+std::string LogFolder();
+// The `Userdata` folder for recipe files (the folder itself is not created here).
+std::string UserdataFolder();
+
+// Creates `folder` with its missing parents; true when it exists afterwards. On failure `error`
+// holds the reason.
+bool EnsureFolder(const std::string& folder, std::string& error);
+
+}  // namespace moirex

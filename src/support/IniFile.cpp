@@ -1,0 +1,296 @@
+#include "support/IniFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+#include "support/TextFormat.h"
+
+namespace moirex {
+
+namespace {
+
+// One line of the file as it stands, with its own line end ("\r\n", "\n" or none at the end).
+struct TLine {
+    std::string Text;
+    std::string End;
+};
+
+struct TContent {
+    std::vector<TLine> Lines;
+    std::string LineEnd = "\r\n";  // the file's own; a new file gets CR LF like the other texts
+};
+
+std::string Lower(std::string_view s) {
+    std::string r(s);
+    for (char& c : r) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return r;
+}
+
+TContent Split(const std::string& data) {
+    TContent content;
+    bool endSeen = false;
+    size_t start = 0;
+    while (start < data.size()) {
+        size_t nl = data.find('\n', start);
+        TLine line;
+        if (nl == std::string::npos) {
+            line.Text = data.substr(start);
+            start = data.size();
+        } else {
+            size_t textEnd = nl;
+            if (textEnd > start && data[textEnd - 1] == '\r') --textEnd;
+            line.Text = data.substr(start, textEnd - start);
+            line.End = data.substr(textEnd, nl + 1 - textEnd);
+            start = nl + 1;
+            if (!endSeen) {
+                content.LineEnd = line.End;
+                endSeen = true;
+            }
+        }
+        content.Lines.push_back(std::move(line));
+    }
+    return content;
+}
+
+// The section name of a header line, or nothing when the line is not a header.
+std::optional<std::string> SectionOf(const std::string& text) {
+    const std::string t = Trim(text);
+    if (t.empty() || t.front() != '[') return std::nullopt;
+    const size_t close = t.find(']');
+    return Lower(Trim(std::string_view(t).substr(1, close == std::string::npos ? std::string::npos : close - 1)));
+}
+
+// The key of an entry line (lower case), or nothing for blank, comment and other lines.
+std::optional<std::string> KeyOf(const std::string& text) {
+    const std::string t = Trim(text);
+    if (t.empty() || t.front() == ';' || t.front() == '[') return std::nullopt;
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos) return std::nullopt;
+    return Lower(Trim(std::string_view(text).substr(0, eq)));
+}
+
+struct TPlace {
+    std::optional<size_t> Entry;    // line of the key
+    std::optional<size_t> Section;  // header line of the first section of that name
+    size_t SectionLast = 0;         // last non-blank line of that section
+};
+
+TPlace Find(const TContent& content, std::string_view section, std::string_view key) {
+    const std::string s = Lower(Trim(section));
+    const std::string k = Lower(Trim(key));
+    TPlace place;
+    bool inside = false;         // in a section of that name (a later duplicate counts for reading)
+    bool insideFirst = false;    // in the first section of that name, where new keys go
+    for (size_t i = 0; i < content.Lines.size(); ++i) {
+        const std::string& text = content.Lines[i].Text;
+        if (const auto header = SectionOf(text)) {
+            inside = *header == s;
+            insideFirst = inside && !place.Section;
+            if (insideFirst) {
+                place.Section = i;
+                place.SectionLast = i;
+            }
+            continue;
+        }
+        if (!inside) continue;
+        if (insideFirst && !Trim(text).empty()) place.SectionLast = i;
+        if (const auto entryKey = KeyOf(text); entryKey && *entryKey == k && !place.Entry) place.Entry = i;
+    }
+    return place;
+}
+
+// Reads the whole file. Nothing when it does not exist; false when it exists but cannot be read.
+bool Load(const std::string& fileName, std::optional<std::string>& data, std::string& error) {
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) {
+        const int err = errno;
+        std::error_code ec;
+        if (!std::filesystem::exists(fileName, ec) && !ec) {
+            data.reset();
+            return true;
+        }
+        error = std::strerror(err);
+        return false;
+    }
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad()) {
+        error = "read error";
+        return false;
+    }
+    data = buffer.str();
+    return true;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Replaces the file by `data` through a temporary file in the same folder.
+bool Store(const std::string& fileName, const std::string& data, std::string& error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path target(fileName);
+    if (fs::is_symlink(target, ec)) {
+        const fs::path resolved = fs::canonical(target, ec);
+        if (!ec) target = resolved;
+    }
+    struct stat old {};
+    const bool existed = ::stat(target.c_str(), &old) == 0;
+
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    mode_t mode = 0;
+    if (existed) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    // Keep the permissions of the file being replaced; a new file gets those of a plain create.
+    (void)::fchmod(fd, mode);
+    bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
+    int err = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        error = std::strerror(err);
+        return false;
+    }
+    return true;
+}
+
+std::string OneLine(std::string_view value) {
+    std::string v(value);
+    for (char& c : v) {
+        if (c == '\r' || c == '\n') c = ' ';
+    }
+    return v;
+}
+
+std::string CutValue(std::string value) {
+    if (value.size() <= TIniFile::MaxValueLength) return value;
+    size_t cut = TIniFile::MaxValueLength;
+    // Do not split a UTF-8 character: back off to its first byte.
+    while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
+    value.resize(cut);
+    return value;
+}
+
+}  // namespace
+
+TIniFile::TIniFile(std::string fileName) : fFileName(std::move(fileName)) {}
+
+std::string TIniFile::ReadString(std::string_view section, std::string_view key,
+                                 std::string_view defaultValue) const {
+    std::optional<std::string> data;
+    std::string error;
+    if (!Load(fFileName, data, error) || !data) return std::string(defaultValue);
+    const TContent content = Split(*data);
+    const TPlace place = Find(content, section, key);
+    if (!place.Entry) return std::string(defaultValue);
+    const std::string& text = content.Lines[*place.Entry].Text;
+    return CutValue(Trim(std::string_view(text).substr(text.find('=') + 1)));
+}
+
+int64_t TIniFile::ReadInteger(std::string_view section, std::string_view key, int64_t defaultValue) const {
+    const std::string text = ReadString(section, key, "");
+    int64_t value = 0;
+    return ParseInteger(text, value, true) ? value : defaultValue;
+}
+
+double TIniFile::ReadFloat(std::string_view section, std::string_view key, double defaultValue) const {
+    const std::string text = ReadString(section, key, "");
+    double value = 0;
+    return ParseReal(text, value) ? value : defaultValue;
+}
+
+bool TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    fLastError.clear();
+    const std::string s = Trim(section);
+    const std::string k = Trim(key);
+    auto fail = [this](const std::string& reason) {
+        fLastError = "Unable to write to " + fFileName + ": " + reason;
+        return false;
+    };
+    if (s.empty() || s.find_first_of("]\r\n") != std::string::npos) return fail("invalid section name");
+    if (k.empty() || k.find_first_of("=\r\n") != std::string::npos || k.front() == '[' || k.front() == ';') {
+        return fail("invalid key name");
+    }
+
+    std::optional<std::string> data;
+    std::string error;
+    if (!Load(fFileName, data, error)) return fail(error);
+    TContent content = data ? Split(*data) : TContent{};
+    const std::string v = OneLine(value);
+    const TPlace place = Find(content, s, k);
+
+    if (place.Entry) {
+        TLine& line = content.Lines[*place.Entry];
+        line.Text = line.Text.substr(0, line.Text.find('=') + 1) + v;
+    } else if (place.Section) {
+        TLine& after = content.Lines[place.SectionLast];
+        if (after.End.empty()) after.End = content.LineEnd;
+        content.Lines.insert(content.Lines.begin() + static_cast<std::ptrdiff_t>(place.SectionLast) + 1,
+                             TLine{k + "=" + v, content.LineEnd});
+    } else {
+        if (!content.Lines.empty()) {
+            if (content.Lines.back().End.empty()) content.Lines.back().End = content.LineEnd;
+            if (!Trim(content.Lines.back().Text).empty()) content.Lines.push_back(TLine{"", content.LineEnd});
+        }
+        content.Lines.push_back(TLine{"[" + s + "]", content.LineEnd});
+        content.Lines.push_back(TLine{k + "=" + v, content.LineEnd});
+    }
+
+    std::string out;
+    for (const TLine& line : content.Lines) {
+        out += line.Text;
+        out += line.End;
+    }
+    if (!Store(fFileName, out, error)) return fail(error);
+    return true;
+}
+
+bool TIniFile::WriteInteger(std::string_view section, std::string_view key, int64_t value) {
+    return WriteString(section, key, std::to_string(value));
+}
+
+bool TIniFile::WriteFloat(std::string_view section, std::string_view key, double value) {
+    return WriteString(section, key, FormatGeneral(value));
+}
+
+}  // namespace moirex
