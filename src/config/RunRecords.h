@@ -1,0 +1,36 @@
+#pragma once
+// Recipe records: one text file per press of "Start with current program", describing the
+// segment program and the fluid in the syringe, written into the Userdata folder before any of
+// the run's checks so that every press leaves one. The program never reads them back.
+
+#include <string>
+
+#include "state/MixerState.h"
+#include "support/DateTime.h"
+
+namespace moirex {
+
+class TForm1;
+class Dialogs;
+
+// The recipe text from the window's current state: the three component captions, the rows of
+// the segment list exactly as shown (tabs included), and the recipe of the pump's fluid. "Saved: "
+// shows `now`. Every line ends in CR LF, the last one included.
+std::string Recipe(const TForm1& form, const TPumpDetails& pumpDetails, TDateTime now);
+
+// "Recipe yyyy-mm-dd hh.mm.ss.txt" for the moment `now`.
+std::string RecipeFileName(TDateTime now);
+
+// The message shown when the recipe folder cannot be created (lines joined by CR LF).
+std::string RecipeFolderMessage(const std::string& folderFullPath);
+
+// Writes the recipe file of a press of Start into `userdataFolder`, creating the folder with any
+// missing parents; a file of the same name is replaced. True when the file was written and Start
+// may go on to its checks. When the folder cannot be created, the folder message is shown and the
+// result is false; when the file cannot be written, the file-creation error ("Cannot create file
+// " + the path in double quotes + the system's reason) is shown as an error and the result is
+// false. `now` names the file and is the "Saved: " time.
+bool WriteRecipeFile(const TForm1& form, const TPumpDetails& pumpDetails, Dialogs& dialogs,
+                     const std::string& userdataFolder, TDateTime now);
+
+}  // namespace moirex
