@@ -1,0 +1,286 @@
+#include "model/FlowSetpoints.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "form/Form.h"
+#include "model/MixtureReport.h"
+#include "model/PumpSpeedFunction.h"
+#include "support/Log.h"
+#include "support/TextFormat.h"
+
+namespace moirex {
+
+namespace {
+
+// The controls and the controller of one gas; A and B differ only in these and in two rules.
+struct TGasControls {
+    TMFCDetails& Details;
+    TIntegerEdit& Flow;
+    TTrackBar& Bar;
+    TLabel& FlowLabel;
+    TGroupBox& Group;
+    const char* Caption;   // "A-component:"
+    const char* LimitLog;  // "MFC A Too large flow in textbox. Limit is "
+    bool IsGasB;
+};
+
+TGasControls GasA(TMixer& m) {
+    TForm1& f = m.Form;
+    return {m.MFCADetails, f.RtIntegerEditY1Flow, f.RzTrackBarY1, f.Label10, f.GroupBoxY1,
+            "A-component:", "MFC A Too large flow in textbox. Limit is ", false};
+}
+
+TGasControls GasB(TMixer& m) {
+    TForm1& f = m.Form;
+    return {m.MFCBDetails, f.RtIntegerEditY2Flow, f.RzTrackBarY2, f.Label45, f.GroupBoxY2,
+            "B-component:", "MFC B Too large flow in textbox. Limit is ", true};
+}
+
+// Sets a track bar's position. Its change event runs the update again; that nested pass finds
+// the position already in place and sets nothing, as the widget raises no change for an unmoved
+// bar — so the passes end.
+void MoveTrackBar(TTrackBar& bar, double position) {
+    const int64_t p = std::clamp<int64_t>(RoundHalfEven(position), 0, bar.Max());
+    if (p != bar.Position()) bar.SetPosition(static_cast<int>(p));
+}
+
+void FlowUpdate(TMixer& m, const TGasControls& g, bool UpdateFromCode) {
+    if (!HasActiveGasTable(g.Details)) {
+        g.Group.SetCaption(g.Caption);
+        if (g.Flow.Value() != 0) g.Flow.SetValue(0);
+        return;
+    }
+    const TLUTData& entry = g.Details.LUT[g.Details.ActiveLUT];
+    g.Group.SetCaption(std::string(g.Caption) + " " + entry.NameOwn);
+
+    const double Max = entry.RangeMax;
+    const double Min = entry.RangeMin;
+    int64_t v = g.Flow.Value();
+
+    // Gas B cannot be dosed below its controller's minimum; gas A can, by pulsing.
+    if (g.IsGasB && v != 0 && Min * 1e6 >= double(v)) v = 0;
+
+    if (Max < double(v) / 1e6) {
+        FormLogger().Send(g.LimitLog + FormatGeneral(Max));
+        v = g.IsGasB ? RoundHalfEven(Max * 1e6) : static_cast<int64_t>(std::floor(Max * 1e6));
+    }
+
+    const double span = Max * 1e6 - Min * 1e6;
+    if (span != 0) {
+        if (g.Flow.Focused()) {
+            if (v != g.Flow.Value()) g.Flow.SetValue(v);
+            MoveTrackBar(g.Bar, (double(v) - Min * 1e6) / span * 10);
+        } else if (g.Bar.Focused() || UpdateFromCode) {
+            v = RoundHalfEven(g.Bar.Position() / 10.0 * span + Min * 1e6);
+        }
+    }
+    if (v != g.Flow.Value()) g.Flow.SetValue(v);
+
+    g.FlowLabel.SetCaption(FormatMask(double(v) / 1e6, " = 0.### ### ### g/min"));
+    g.Details.CurrentMaxFlow = Max;
+    g.Details.CurrentDesiredFlow = double(v) / 1e6;
+    ShowMixture2(m);
+}
+
+void PlaceGasTrackBar(const TGasControls& g) {
+    if (!HasActiveGasTable(g.Details)) return;
+    const TLUTData& entry = g.Details.LUT[g.Details.ActiveLUT];
+    const double Max = entry.RangeMax;
+    const double Min = entry.RangeMin;
+    const double span = Max * 1e6 - Min * 1e6;
+    if (span == 0) return;
+    MoveTrackBar(g.Bar, (double(g.Flow.Value()) - Min * 1e6) / span * 10);
+}
+
+// One gas part of the segment, when its wanted flow is above 0.
+void GasPart(TMixer& m, const TGasControls& g, const TEdit& demoName, const TRealEdit& demoMass,
+             int32_t instrumentID, TGasItem& part) {
+    const int64_t v = g.Flow.Value();
+    if (v <= 0) return;
+    const float flow = static_cast<float>(double(v) / 1e6);
+    const TLUTData& entry = g.Details.LUT[g.Details.ActiveLUT];
+    MakeGasItem(GasItemsFromName(entry.NameShort), part, flow);
+    if (m.MixerState == TMixerState::msSimulation) {
+        part.GasNameMFC = demoName.Text();
+        part.GasNameLong = demoName.Text();
+        part.MolarMass = static_cast<float>(demoMass.Value());
+    }
+    part.InstrumentID = instrumentID;
+    part.InstrumentPort = g.Details.ComPortName;
+    if (g.IsGasB)
+        part.Pulsed = 1.0f;
+    else
+        part.Pulsed = entry.RangeMin > flow ? flow / entry.RangeMin : 1.0f;
+}
+
+}  // namespace
+
+bool HasActiveGasTable(const TMFCDetails& details) {
+    return details.Validated && details.ActiveLUT >= TLUT::First && TLUT::InRange(details.ActiveLUT);
+}
+
+void FlowUpdateY1(TMixer& mixer, bool UpdateFromCode) { FlowUpdate(mixer, GasA(mixer), UpdateFromCode); }
+
+void FlowUpdateY2(TMixer& mixer, bool UpdateFromCode) { FlowUpdate(mixer, GasB(mixer), UpdateFromCode); }
+
+void SetFluidRange(TMixer& mixer) {
+    TForm1& f = mixer.Form;
+    const TPumpDetails& pump = mixer.PumpDetails;
+    TPumpSpeedDetails details;
+    details.Init();
+    details.SyringeVolume_ul = pump.SYRINGE_VOLUMEul;
+    details.FluidDensity = pump.Fluid.DensityFluid20C;
+    details.TotalSteps = pump.SYRINGE_STEPS;
+    details.MaxSpeed = pump.SYRINGE_MAXSPEED;
+    details.DesiredDispense_ugpm = f.RtDoubleEditFluidFlow.Value();
+    f.RtDoubleEditFluidFlow.SetLimits(0, ConstantVelocityDispense(details, 1000));
+}
+
+void FluidFlowUpdate(TMixer& mixer) {
+    TForm1& f = mixer.Form;
+    const TPumpDetails& pump = mixer.PumpDetails;
+
+    const double d = f.RtDoubleEditStepDuration.Value();
+    const double hours = std::trunc(d);
+    f.Label31.SetCaption(FormatMask(hours, "00") + ":" + FormatMask(double(RoundHalfEven((d - hours) * 60)), "00"));
+
+    SetFluidRange(mixer);
+
+    TRealEdit& flow = f.RtDoubleEditFluidFlow;
+    const double editMax = flow.MaxValue();
+    if (flow.Focused()) {
+        if (editMax > 0) MoveTrackBar(f.RzTrackBarFluid, f.RzTrackBarFluid.Max() * (flow.Value() / editMax));
+    } else if (f.RzTrackBarFluid.Focused()) {
+        flow.SetValue(double(RoundHalfEven(f.RzTrackBarFluid.Position() / 10.0 * editMax)));
+    }
+
+    TPumpSpeedDetails details{};
+    details.SyringeVolume_ul = pump.SYRINGE_VOLUMEul;
+    details.FluidDensity = pump.Fluid.DensityFluid20C;
+    details.DesiredDispense_ugpm = flow.Value();
+    CalculatePumpSpeed(details);
+
+    f.Label30.SetCaption(details.Command);
+    f.RtDoubleEditAchievableFluid.SetValue(details.AchievedDispense_ugpm);
+    f.MemoPump.Add(details.Command);
+
+    ShowMixture2(mixer);
+}
+
+void UpdateTrackbars(TMixer& mixer) {
+    TForm1& f = mixer.Form;
+    PlaceGasTrackBar(GasA(mixer));
+    PlaceGasTrackBar(GasB(mixer));
+    const double editMax = f.RtDoubleEditFluidFlow.MaxValue();
+    if (editMax > 0)
+        MoveTrackBar(f.RzTrackBarFluid, f.RtDoubleEditFluidFlow.Value() / editMax * f.RzTrackBarFluid.Max());
+}
+
+void CreateMixture(TMixer& mixer, TGasItem& mixture) {
+    TForm1& f = mixer.Form;
+    const TPumpDetails& pump = mixer.PumpDetails;
+
+    TGasItem a, b, c;
+    a.Init();
+    b.Init();
+    c.Init();
+    mixture.Init();
+
+    GasPart(mixer, GasA(mixer), f.EditY1DemoName, f.RtDoubleEditY1DemoMass, 0, a);
+    GasPart(mixer, GasB(mixer), f.EditY2DemoName, f.RtDoubleEditY2DemoMass, 1, b);
+
+    const double achievable = f.RtDoubleEditAchievableFluid.Value();
+    if (achievable > 0) {
+        c = pump.Fluid;
+        c.GasNameMFC = "MIX_" + c.GasNameLong;
+        c.MolarMass = pump.Fluid.MolarMass;
+        c.InstrumentID = 2;
+        c.InstrumentPort = pump.Port;
+        c.PumpCommand = f.Label30.Caption();
+        c.Pulsed = 1.0f;
+        c.Fluid = true;
+        c.FluidMaxPPM = pump.FLUID_MAX_PPM;
+        c.Mass = static_cast<float>(achievable / 1e6);
+
+        // The designer's masses are relative amounts; they become g/min adding up to the flow.
+        const size_t n = std::min<size_t>(c.Components.size(), 4);
+        double sum = 0;
+        for (size_t k = 0; k < n; ++k) {
+            TGasItem& part = c.Components[k];
+            if (part.GasNameMFC.empty()) continue;
+            part.CustTempC = static_cast<float>(f.RtDoubleEditCustomTemp.Value());
+            part.CustPressmBar = static_cast<float>(f.RtDoubleEditCustomPressure.Value());
+            sum += part.Mass;
+        }
+        if (sum != 0) {
+            for (size_t k = 0; k < n; ++k) {
+                TGasItem& part = c.Components[k];
+                if (part.GasNameMFC.empty()) continue;
+                part.Mass = static_cast<float>(double(part.Mass) / sum * double(c.Mass));
+            }
+        }
+    }
+
+    std::vector<TGasItem> present;
+    for (TGasItem* part : {&a, &b, &c})
+        if (!part->GasNameMFC.empty()) present.push_back(std::move(*part));
+    if (present.empty()) {
+        f.Memo1.Clear();
+        return;
+    }
+    const std::string& comment = f.EditStepComments.Text();
+    mixture.StepName = !comment.empty() ? comment : "ID:" + std::to_string(mixer.StepProgram.size() + 1);
+    mixture.StepTime = f.RtDoubleEditStepDuration.Value();
+    mixture.Components = std::move(present);
+}
+
+void ShowMixture2(TMixer& mixer, TGasItem& mixture) {
+    TForm1& f = mixer.Form;
+    mixture.Init();
+    CreateMixture(mixer, mixture);
+    if (mixture.Components.empty()) return;
+    f.Memo1.Clear();
+    f.Memo1.SetText(MachineRecipe(mixture));
+    TComponentDictionary dictionary;
+    CollectComponents(mixture, dictionary);
+    f.Memo1.SetText(f.Memo1.Text() + MixtureReport(dictionary, mixture, f.RtDoubleEditCustomTemp.Value(),
+                                                   f.RtDoubleEditCustomPressure.Value()));
+}
+
+void ShowMixture2(TMixer& mixer) {
+    TGasItem mixture;
+    ShowMixture2(mixer, mixture);
+}
+
+void RtDoubleEditCustomTempKeyUp(TMixer& mixer) {
+    TForm1& f = mixer.Form;
+    const double t = f.RtDoubleEditCustomTemp.Value();
+    f.Memo2.Add("H2O Vapor pressure @ " + FormatGeneral(t) + "\u00BAC = " + FormatGeneral(WaterVaporPressure(t)) +
+                " mBar");
+    ShowMixture2(mixer);
+}
+
+void RtIntegerEditY1FlowKeyUp(TMixer& mixer) { FlowUpdateY1(mixer, false); }
+void RzTrackBarY1Change(TMixer& mixer) { FlowUpdateY1(mixer, false); }
+void RtIntegerEditY2FlowKeyUp(TMixer& mixer) { FlowUpdateY2(mixer, false); }
+void RzTrackBarY2Change(TMixer& mixer) { FlowUpdateY2(mixer, false); }
+void RtDoubleEditFluidFlowKeyUp(TMixer& mixer) { FluidFlowUpdate(mixer); }
+void RzTrackBarFluidChange(TMixer& mixer) { FluidFlowUpdate(mixer); }
+
+void BindFlowSetpointHandlers(TMixer& mixer) {
+    TForm1& f = mixer.Form;
+    TMixer* m = &mixer;
+    f.RtIntegerEditY1Flow.OnKeyUp = [m](TControl&, int) { RtIntegerEditY1FlowKeyUp(*m); };
+    f.RzTrackBarY1.OnChange = [m](TControl&) { RzTrackBarY1Change(*m); };
+    f.RtIntegerEditY2Flow.OnKeyUp = [m](TControl&, int) { RtIntegerEditY2FlowKeyUp(*m); };
+    f.RzTrackBarY2.OnChange = [m](TControl&) { RzTrackBarY2Change(*m); };
+    f.RtDoubleEditFluidFlow.OnKeyUp = [m](TControl&, int) { RtDoubleEditFluidFlowKeyUp(*m); };
+    f.RtDoubleEditAchievableFluid.OnKeyUp = [m](TControl&, int) { RtDoubleEditFluidFlowKeyUp(*m); };
+    f.RzTrackBarFluid.OnChange = [m](TControl&) { RzTrackBarFluidChange(*m); };
+    f.RtDoubleEditCustomTemp.OnKeyUp = [m](TControl&, int) { RtDoubleEditCustomTempKeyUp(*m); };
+    f.RtDoubleEditCustomPressure.OnKeyUp = [m](TControl&, int) { RtDoubleEditCustomTempKeyUp(*m); };
+}
+
+}  // namespace moirex
