@@ -1,0 +1,231 @@
+#include "devices/PSD4_Interface.h"
+
+#include <array>
+#include <utility>
+
+#include "support/Log.h"
+#include "support/TextFormat.h"
+
+namespace moirex {
+
+namespace {
+
+constexpr char kGraveAccent = '\x60';  // status character of a pump at rest without error
+
+// The status characters that the pump's answers carry: the busy row (0x40 + error code), the
+// ready row (0x60 + error code) and the state they stand for. Codes 5, 7, 8, 12, 13 and 14 are
+// not listed: such a character leaves the state as it was.
+struct TStatusRow {
+    char busy;
+    char ready;
+    EnumPumpState state;
+};
+
+constexpr std::array<TStatusRow, 11> kStatusRows{{
+    {'@', '`', EnumPumpState::ps_No_error},
+    {'A', 'a', EnumPumpState::ps_Initialization_error__Occurs_when_a_syringe_or_valve_error_happens_during_initialization},
+    {'B', 'b', EnumPumpState::ps_Invalid_command__Occurs_when_an_unrecognized_command_is_used},
+    {'C', 'c', EnumPumpState::ps_Invalid_operand__Occurs_when_and_invalid_parameter_is_given_with_a_command},
+    {'D', 'd', EnumPumpState::ps_Invalid_command_sequence__Occurs_when_the_command_communication_protocol_is_incorrect},
+    {'F', 'f', EnumPumpState::ps_EEPROM_failure__Occurs_when_the_EEPROM_is_faulty},
+    {'G', 'g', EnumPumpState::ps_Syringe_not_initialized__Occurs_when_the_syringefails_to_initialize},
+    {'I', 'i', EnumPumpState::ps_Syringe_overload__Occurs_when_the_syringe_encounters_excessive_back_pressure},
+    {'J', 'j', EnumPumpState::ps_Valve_overload__Occurs_when_the_valve_drive_encounters_excessive_back_pressure},
+    {'K', 'k', EnumPumpState::ps_Syringe_move_not_allowed__When_the_valve_is_in_the_bypass_or_throughput_position_syringe_move_commands_are_not_allowed},
+    {'O', 'o', EnumPumpState::ps_Pump_is_busy__Occurs_when_the_command_buffer_is_full},
+}};
+
+constexpr std::array<std::string_view, 14> kStateNames{{
+    "ps_Undefined",
+    "ps_Connected",
+    "ps_Initialized",
+    "ps_No_error",
+    "ps_Initialization_error__Occurs_when_a_syringe_or_valve_error_happens_during_initialization",
+    "ps_Invalid_command__Occurs_when_an_unrecognized_command_is_used",
+    "ps_Invalid_operand__Occurs_when_and_invalid_parameter_is_given_with_a_command",
+    "ps_Invalid_command_sequence__Occurs_when_the_command_communication_protocol_is_incorrect",
+    "ps_EEPROM_failure__Occurs_when_the_EEPROM_is_faulty",
+    "ps_Syringe_not_initialized__Occurs_when_the_syringefails_to_initialize",
+    "ps_Syringe_overload__Occurs_when_the_syringe_encounters_excessive_back_pressure",
+    "ps_Valve_overload__Occurs_when_the_valve_drive_encounters_excessive_back_pressure",
+    "ps_Syringe_move_not_allowed__When_the_valve_is_in_the_bypass_or_throughput_position_syringe_move_commands_are_not_allowed",
+    "ps_Pump_is_busy__Occurs_when_the_command_buffer_is_full",
+}};
+
+// Every occurrence of `from` in `text` replaced by `to`, left to right.
+std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
+    size_t pos = 0;
+    while ((pos = text.find(from, pos)) != std::string::npos) {
+        text.replace(pos, from.size(), to);
+        pos += to.size();
+    }
+    return text;
+}
+
+// The pump's commands and queries of the type check, each ended by a carriage return.
+constexpr const char* kFindWake = "\r";
+constexpr const char* kFindTerminate = "/1TIR\r";
+constexpr const char* kFindTypeQuery = "/1?26\r";
+constexpr const char* kFindInitCommand = "/1TZN2IV48000R";
+constexpr const char* kFindStatusQuery = "/1Q\r";
+constexpr double kStandbyTimeoutS = 50.0;
+
+}  // namespace
+
+std::string_view EnumPumpStateName(EnumPumpState state) {
+    auto index = static_cast<size_t>(state);
+    return index < kStateNames.size() ? kStateNames[index] : std::string_view{};
+}
+
+void TPumpFeedbackLines::AddLine(const std::string& line) { Lines.push_back(line); }
+
+void TPumpFeedbackLines::ReplaceLastLine(const std::string& line) {
+    if (Lines.empty())
+        Lines.push_back(line);
+    else
+        Lines.back() = line;
+}
+
+TPSD4::TPSD4(TPumpMessageSink sink, Clock& clock) : fSink(std::move(sink)), fClock(clock) {
+    fConnectResponse.Init();
+}
+
+TPSD4::~TPSD4() = default;
+
+std::unique_ptr<TSerialPort> TPSD4::MakePort(const std::string& port) const {
+    auto com = std::make_unique<TSerialPort>(nullptr);
+    com->SetPort(port);
+    com->SetBaudRate(9600);
+    com->SetWindowsReadLoopTimeoutMS(PortTiming.WindowsReadLoopTimeoutMS);
+    com->SetReadoutTimeoutMS(PortTiming.ReadoutTimeoutMS);
+    return com;
+}
+
+bool TPSD4::Connect(const std::string& aCOMPort) {
+    fCOM = MakePort(aCOMPort);
+    fConnectResponse.Init();
+    fConnectResponse = fCOM->Send2(kPumpConnectQuery, true);
+    if (fConnectResponse.Response == kPumpConnectAnswer) {
+        State = EnumPumpState::ps_Connected;
+        return true;
+    }
+    return false;
+}
+
+bool TPSD4::SendCommand(const std::string& aCommand, TSerialResponse& aResponse, bool aWantAnswer) {
+    // The address is an ASCII character; anything wider would not be a valid pump address.
+    const char address = pAddressASCII < 0x80 ? static_cast<char>(pAddressASCII) : '?';
+    const std::string frame = std::string("/") + address + aCommand + "\r";
+    aResponse.Init();
+    if (State == EnumPumpState::ps_Undefined || !fCOM) {
+        aResponse.Status = kPumpStateUndefined + frame;
+        return false;
+    }
+    aResponse = fCOM->Send2(frame, aWantAnswer);
+    if (!aWantAnswer) return false;
+    SetStatus(aResponse);
+    LastCommand = aCommand;
+    return true;
+}
+
+void TPSD4::SetStatus(const TSerialResponse& aResponse) {
+    const std::string& r = aResponse.Response;
+    if (r.size() < 3) {
+        // No status character to go by: the pump may be anywhere, so nothing is claimed about
+        // its state, and it is not taken for busy (a stop then ends instead of waiting on an
+        // answer that never comes).
+        const std::string message = kPumpSetStatesFailed + r;
+        if (fSink)
+            fSink(message);
+        else
+            DefaultLogger().Send(message);
+        Busy = false;
+        return;
+    }
+    const char c = r[2];
+    bool busy = false;
+    for (const auto& row : kStatusRows) {
+        if (c == row.busy || c == row.ready) {
+            State = row.state;
+            busy = c == row.busy;
+            break;
+        }
+    }
+    Busy = busy;
+}
+
+std::string TPSD4::StatusAsString() const {
+    std::string name(EnumPumpStateName(State));
+    std::string text = name.size() > 3 ? name.substr(3) : std::string{};
+    text = ReplaceAll(std::move(text), "__", " - ");
+    text = ReplaceAll(std::move(text), "_", " ");
+    return (Busy ? "Busy, " : "Ready, ") + text;
+}
+
+bool TPSD4::Stop() {
+    const double start = fClock.MonotonicSeconds();
+    TSerialResponse response;
+    SendCommand("T", response, true);
+    while (Busy) {
+        fClock.SleepMs(100);
+        SendCommand("Q", response, true);
+        if (fClock.MonotonicSeconds() - start > 5.0) return false;
+    }
+    return State == EnumPumpState::ps_No_error;
+}
+
+bool TPSD4::PumpFindInit(const std::string& Port, TPumpFeedback& Feedback) {
+    fPumpOnStandby = false;
+    auto com = MakePort(Port);
+
+    Feedback.AddLine("");
+    Feedback.AddLine("Query port         :" + Port);
+
+    com->Send2(kFindWake, true);
+    fClock.SleepMs(100);
+    com->Send2(kFindTerminate, false);
+    fClock.SleepMs(100);
+    const TSerialResponse typeAnswer = com->Send2(kFindTypeQuery, true);
+
+    if (typeAnswer.Response.find("75") != std::string::npos) {
+        Feedback.AddLine("Found pump on port :" + Port);
+        Feedback.AddLine("However, this is old type pump using in few prototypes.");
+        Feedback.AddLine("Use older version of the software or have your Moirex upgraded.");
+        return false;
+    }
+    if (typeAnswer.Response.find("50") == std::string::npos) {
+        Feedback.AddLine("Send data          :" + typeAnswer.SentMessage);
+        Feedback.AddLine("Comm Status        :" + typeAnswer.Status);
+        Feedback.AddLine("Comm Response      :\"" + typeAnswer.Response +
+                         "\" -> No pump found on this port, or a problem with the port. Read manual "
+                         "about drivers. Turn the Moirex off and few seconds later on, and try again.");
+        return false;
+    }
+
+    Feedback.AddLine("Found pump on port :" + Port);
+    Feedback.AddLine("Initializing correct settings...");
+    const double start = fClock.MonotonicSeconds();
+    com->Send2(std::string(kFindInitCommand) + "\r", true);
+    Feedback.AddLine(std::string(" -> ") + kFindInitCommand);
+    Feedback.AddLine(" -> Wait until pump is silent. Timeout in 50 seconds");
+    Feedback.AddLine(" -> Elapsed: 0 s");
+    Feedback.ProcessPendingEvents();
+
+    // The answer to the initialisation itself does not count: only a status query after it
+    // tells that the pump has finished moving.
+    bool ready = false;
+    while (!ready && fClock.MonotonicSeconds() - start < kStandbyTimeoutS) {
+        const TSerialResponse answer = com->Send2(kFindStatusQuery, true);
+        ready = answer.Response.size() > 2 && answer.Response[2] == kGraveAccent;
+        fClock.SleepMs(500);
+        Feedback.ReplaceLastLine(" -> Elapsed: " +
+                                 FormatMask(fClock.MonotonicSeconds() - start, "##") + " s");
+    }
+
+    fPumpOnStandby = ready;
+    Feedback.AddLine(ready ? " -> Pump is OK and on standby."
+                           : " -> Pump failed to report standby and error free within timeout period.");
+    return true;
+}
+
+}  // namespace moirex
