@@ -51,17 +51,13 @@ std::string Created(std::string folder) {
 std::string ConfigFolder() {
     if (std::string home = HomeFolder(); !home.empty()) return Created(home);
     if (ExecutableFolderWritable()) return ExecutableFolder();
-    std::string base = EnvironmentFolder("XDG_CONFIG_HOME");
-    if (base.empty()) base = UserHome() + "/.config";
-    return Created(base + "/moirex");
+    return Created(UserConfigFolder());
 }
 
 std::string DataFolder() {
     if (std::string home = HomeFolder(); !home.empty()) return Created(home);
     if (ExecutableFolderWritable()) return ExecutableFolder();
-    std::string base = EnvironmentFolder("XDG_DATA_HOME");
-    if (base.empty()) base = UserHome() + "/.local/share";
-    return Created(base + "/moirex");
+    return Created(UserDataFolder());
 }
 
 }  // namespace
@@ -91,6 +87,18 @@ std::string HomeFolder() {
     }
     const char* v = std::getenv("MOIREX_HOME");
     return v != nullptr ? std::string(v) : std::string();
+}
+
+std::string UserConfigFolder() {
+    std::string base = EnvironmentFolder("XDG_CONFIG_HOME");
+    if (base.empty()) base = UserHome() + "/.config";
+    return base + "/moirex";
+}
+
+std::string UserDataFolder() {
+    std::string base = EnvironmentFolder("XDG_DATA_HOME");
+    if (base.empty()) base = UserHome() + "/.local/share";
+    return base + "/moirex";
 }
 
 std::string IniFilePath() { return ConfigFolder() + "/" + ExecutableStem() + ".ini"; }

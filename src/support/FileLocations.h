@@ -33,6 +33,12 @@ std::string LogFolder();
 // The `Userdata` folder for recipe files (the folder itself is not created here).
 std::string UserdataFolder();
 
+// The per-user folders used when the executable's folder is not writable (not created here):
+// $XDG_CONFIG_HOME/moirex or ~/.config/moirex, and $XDG_DATA_HOME/moirex or ~/.local/share/moirex.
+// A relative XDG variable is ignored.
+std::string UserConfigFolder();
+std::string UserDataFolder();
+
 // Creates `folder` with its missing parents; true when it exists afterwards. On failure `error`
 // holds the reason.
 bool EnsureFolder(const std::string& folder, std::string& error);
