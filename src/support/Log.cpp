@@ -225,26 +225,20 @@ void TCodeSiteLogger::SetDestination(TCodeSiteDestination* destination) {
     destination_.store(destination);
 }
 
-void TCodeSiteLogger::Emit(std::string_view kind, std::string_view msg) {
+void TCodeSiteLogger::Emit(TLogRecord::TKind kind, std::string_view msg) {
     if (!Enabled.load()) return;
     TLogRecord record;
-    if (kind == "enter") {
-        record.Kind = TLogRecord::TKind::lkEnterMethod;
-    } else if (kind == "exit") {
-        record.Kind = TLogRecord::TKind::lkExitMethod;
-    } else if (kind == "clear") {
-        record.Kind = TLogRecord::TKind::lkClear;
-    }
+    record.Kind = kind;
     record.Category = Category();
     record.Text = std::string(msg);
     TCodeSiteDestination* destination = destination_.load();
     (destination ? *destination : DefaultDestination()).Write(record);
 }
 
-void TCodeSiteLogger::Send(std::string_view msg) { Emit("send", msg); }
-void TCodeSiteLogger::EnterMethod(std::string_view name) { Emit("enter", name); }
-void TCodeSiteLogger::ExitMethod(std::string_view name) { Emit("exit", name); }
-void TCodeSiteLogger::Clear() { Emit("clear", {}); }
+void TCodeSiteLogger::Send(std::string_view msg) { Emit(TLogRecord::TKind::lkMessage, msg); }
+void TCodeSiteLogger::EnterMethod(std::string_view name) { Emit(TLogRecord::TKind::lkEnterMethod, name); }
+void TCodeSiteLogger::ExitMethod(std::string_view name) { Emit(TLogRecord::TKind::lkExitMethod, name); }
+void TCodeSiteLogger::Clear() { Emit(TLogRecord::TKind::lkClear, {}); }
 
 bool TCodeSiteLogger::Installed(const std::string& folder) const {
     if (folder.empty()) return false;

@@ -111,7 +111,7 @@ public:
     void CloseDispatcher();
 
 private:
-    void Emit(std::string_view kind, std::string_view msg);
+    void Emit(TLogRecord::TKind kind, std::string_view msg);
     mutable std::mutex categoryMutex_;
     std::string category_;
     std::atomic<TCodeSiteDestination*> destination_{nullptr};
