@@ -1,6 +1,7 @@
 #include "form/Controls.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "support/TextFormat.h"
@@ -77,7 +78,9 @@ TRealEdit::TRealEdit(std::string name, double value, double minValue, double max
     : TControl(std::move(name)), value_(value), min_(minValue), max_(maxValue) {}
 
 void TRealEdit::SetValue(double value) {
-    if (min_ < max_) value = std::clamp(value, min_, max_);
+    // A limited field never holds a value outside its limits: not-a-number passes every
+    // comparison of a clamp unchanged, so it is replaced by the lower limit.
+    if (min_ < max_) value = std::isnan(value) ? min_ : std::clamp(value, min_, max_);
     value_ = value;
     Changed();
 }

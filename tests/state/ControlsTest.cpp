@@ -62,6 +62,9 @@ TEST(RealEditTest, NewLimitsPullTheCurrentValueInside) {
     EXPECT_EQ(edit.Value(), 1e12);
     edit.SetValue(0.5);
     EXPECT_EQ(edit.Value(), 1.0);
+    // Not a number never slips through the limits of a set-point field.
+    edit.SetValue(std::nan(""));
+    EXPECT_EQ(edit.Value(), 1.0);
 }
 
 TEST(RealEditTest, DisplayFormatShapesTheShownText) {
