@@ -131,7 +131,9 @@ TCodeSiteDestination& DefaultDestination();
 void InitLogChannels();
 
 // Destination set-up of the start-up sequence for the given mode, the log folder and the start
-// time ("MoirexLog yyyy-mm-dd hh_mm_ss.csl"). Off: DefaultLogger disabled. Always ends by sending
+// time ("MoirexLog yyyy-mm-dd hh_mm_ss.csl"). Off: DefaultLogger disabled. Live: the default
+// destination's viewer is activated as well, so the serial channel shows on the terminal too.
+// Always ends by sending
 // "Logging system initialized" on FormLogger. The returned destination is owned by the caller.
 std::unique_ptr<TCodeSiteDestination> SetupLogDestination(TLoggingType type,
                                                           const std::string& folder,

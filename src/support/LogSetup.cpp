@@ -20,7 +20,12 @@ std::unique_ptr<TCodeSiteDestination> SetupLogDestination(TLoggingType type,
             "MoirexLog " + FormatDateTime("yyyy-mm-dd hh_mm_ss", startTime) + ".csl";
         destination->LogFile.FilePath = folder;
         FormLogger().SetDestination(destination.get());
-        if (type == TLoggingType::ltLive) destination->Viewer.Active = true;
+        if (type == TLoggingType::ltLive) {
+            destination->Viewer.Active = true;
+            // The live viewer is running now, so the channels without a destination of their
+            // own (the serial transport's) show there too, as they do with the viewer open.
+            DefaultDestination().Viewer.Active = true;
+        }
         FormLogger().Enabled = true;
     }
     FormLogger().Send("Logging system initialized");

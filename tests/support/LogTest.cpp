@@ -92,6 +92,7 @@ protected:
         FormLogger().SetCategory("Form");
         SerialPortLogger().SetCategory("SerialPort");
         DefaultLogger().SetCategory("");
+        DefaultDestination().Viewer.Active = false;
     }
 
     std::shared_ptr<TLogCapture> capture = std::make_shared<TLogCapture>();
@@ -163,12 +164,15 @@ TEST_F(LogTest, LiveModeWritesTheFileAndTheTerminal) {
     auto destination = SetupLogDestination(TLoggingType::ltLive, folder.Path(),
                                            EncodeDateTime(2024, 3, 5, 14, 7, 9));
     FormLogger().Send("Live line");
+    SerialPortLogger().Send("Port /dev/ttyUSB0 busy");
     const std::string terminal = testing::internal::GetCapturedStderr();
 
     ASSERT_NE(destination, nullptr);
     EXPECT_TRUE(destination->Viewer.Active);
     EXPECT_NE(terminal.find("[Form] Logging system initialized"), std::string::npos) << terminal;
     EXPECT_NE(terminal.find("[Form] Live line"), std::string::npos) << terminal;
+    // The serial channel has no destination of its own but the viewer shows it.
+    EXPECT_NE(terminal.find("[SerialPort] Port /dev/ttyUSB0 busy"), std::string::npos) << terminal;
     const auto lines = ReadLines(folder.Path() + "/" + destination->LogFile.FileName);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[1].find("[Form] Live line"), std::string::npos);
