@@ -12,14 +12,19 @@ using TDateTime = double;  // days since 1899-12-30 00:00, local time; fraction 
 
 // Current local date-time.
 TDateTime Now();
-// Conversions between a local calendar moment and a date-time value.
+// Conversions between a local calendar moment and a date-time value. A month or day out of
+// its range carries into the next month or year (month 13 is January of the next year).
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
                          int millisecond = 0);
 TDateTime FromSystemClock(std::chrono::system_clock::time_point t);
 
 // Formats with the patterns the mixer uses: "dd-hh-mm-ss", "yyyy-mm-dd hh:mm:ss",
 // "yyyy-mm-dd hh_mm_ss", "yyyy-mm-dd hh.mm.ss", "hh:nn:ss.zzz", "hh:mm:ss:zzz", "ss:zzz".
-// "mm" right after "hh" means minutes, "nn" minutes, "zzz" milliseconds.
+// "mm" right after "hh" means minutes, "nn" minutes, "zzz" milliseconds; ":" is the time
+// separator, every other character is copied. The value is rounded to the nearest millisecond
+// once, so 23:59:59.9996 shows as the next day's 00:00:00.000, never as "24:00". A negative
+// value counts its whole part as the day and its fraction as the time of day; a value that is
+// not a moment (not a number, beyond year 10000) shows as 1899-12-30 00:00:00.000.
 std::string FormatDateTime(std::string_view pattern, TDateTime value);
 
 }  // namespace moirex

@@ -93,10 +93,13 @@ std::string FormatMask(double value, std::string_view mask) {
     const size_t last = mask.find_last_of("0#");
     size_t point = mask.find('.', first);
     if (point != std::string_view::npos && point > last) point = std::string_view::npos;
+    // A mask may begin its number with the separator (".00").
+    if (point == std::string_view::npos && first > 0 && mask[first - 1] == '.') point = first - 1;
+    const size_t start = point != std::string_view::npos && point < first ? point : first;
     const size_t intEnd = point == std::string_view::npos ? last + 1 : point;
 
     if (!std::isfinite(value)) {
-        std::string text(mask.substr(0, first));
+        std::string text(mask.substr(0, start));
         text += kNotANumberText;
         text += mask.substr(last + 1);
         return text;
@@ -169,7 +172,7 @@ std::string FormatMask(double value, std::string_view mask) {
     // than as nothing, so a column of figures never shows a blank where a value stands.
     if (intDigits.empty() && fracShown == 0) intDigits = "0";
 
-    std::string text(mask.substr(0, first));
+    std::string text(mask.substr(0, start));
     bool signPending = negative;
     auto emitDigits = [&](std::string_view s) {
         if (s.empty()) return;
@@ -206,6 +209,9 @@ std::string FormatMask(double value, std::string_view mask) {
             text.push_back(c);
         }
     }
+
+    // Without integer places the whole number still stands before the separator.
+    if (intPlaces == 0) emitDigits(intDigits);
 
     // Fraction part: a literal between placeholders appears only when a shown digit follows it.
     if (point != std::string_view::npos) {

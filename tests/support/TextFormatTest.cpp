@@ -110,6 +110,12 @@ TEST(FormatMask, FollowsTheMasksOfTheOperatorTexts) {
         {0.9999996, "0.000 000", "1.000 000"},
         {99.95, "0.0", "100.0"},
         {static_cast<double>(0.7893f), "0.000 000", "0.789 300"},
+        // Masks without integer places still show the whole number.
+        {1.5, ".00", "1.50"},
+        {0.5, ".00", ".50"},
+        {0.5, "#.##", ".5"},
+        {0.0, "#.##", "0"},
+        {-0.5, "#.##", "-.5"},
         // A mask without digit places is copied.
         {5, "abc", "abc"},
     };
