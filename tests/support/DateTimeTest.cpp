@@ -18,6 +18,13 @@ TEST(DateTime, CountsDaysFrom1899December30) {
     EXPECT_NEAR(EncodeDateTime(2024, 1, 1, 0, 0, 1, 500), 45292.0 + 1.5 / 86400.0, 1e-12);
 }
 
+TEST(DateTime, CarriesMonthsAndDaysOutOfRange) {
+    EXPECT_DOUBLE_EQ(EncodeDateTime(2023, 13, 1, 0, 0, 0), EncodeDateTime(2024, 1, 1, 0, 0, 0));
+    EXPECT_DOUBLE_EQ(EncodeDateTime(2024, 0, 1, 0, 0, 0), EncodeDateTime(2023, 12, 1, 0, 0, 0));
+    EXPECT_DOUBLE_EQ(EncodeDateTime(2024, -11, 1, 0, 0, 0), EncodeDateTime(2023, 1, 1, 0, 0, 0));
+    EXPECT_DOUBLE_EQ(EncodeDateTime(2023, 2, 29, 0, 0, 0), EncodeDateTime(2023, 3, 1, 0, 0, 0));
+}
+
 TEST(DateTime, FormatsThePatternsOfTheMixer) {
     const TDateTime t = EncodeDateTime(2024, 3, 5, 7, 8, 9, 45);
     const struct {
