@@ -1,5 +1,7 @@
 #include "support/Log.h"
 
+#include "support/FileLocations.h"
+
 #include <spdlog/logger.h>
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/sinks/stdout_sinks.h>
@@ -247,13 +249,7 @@ bool TCodeSiteLogger::Installed(const std::string& folder) const {
     return ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
-bool TCodeSiteLogger::Installed() const {
-    // The log file lives beside the executable.
-    std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return false;
-    return Installed(exe.parent_path().string());
-}
+bool TCodeSiteLogger::Installed() const { return Installed(LogFolder()); }
 
 void TCodeSiteLogger::CloseDispatcher() {
     // Nothing stays connected between messages; closing writes out what is buffered.

@@ -104,8 +104,9 @@ public:
     void ExitMethod(std::string_view name);
     // Asks the live viewer to empty its display.
     void Clear();
-    // True when the log folder can be written.
+    // True when the log folder (LogFolder() of FileLocations.h) can be written.
     bool Installed() const;
+    // True when the given folder exists and can be written.
     bool Installed(const std::string& folder) const;
     // Ends the connection to the logging tools; never fails loudly.
     void CloseDispatcher();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/DateTime.h"
+#include "support/FileLocations.h"
 
 namespace moirex {
 namespace {
@@ -281,6 +282,13 @@ TEST_F(LogTest, InstalledWhenTheFolderCanBeWritten) {
     EXPECT_FALSE(FormLogger().Installed(folder.Path() + "/missing"));
     EXPECT_FALSE(FormLogger().Installed(plain));
     EXPECT_FALSE(FormLogger().Installed(""));
+
+    // Without a folder: the log folder of the file locations.
+    SetHomeFolder(folder.Path());
+    EXPECT_TRUE(FormLogger().Installed());
+    SetHomeFolder(plain);
+    EXPECT_FALSE(FormLogger().Installed());
+    SetHomeFolder("");
 }
 
 // The main thread and the worker send at once: every line must arrive whole, exactly once.
