@@ -151,10 +151,12 @@ bool WriteAll(int fd, const std::string& data) {
 bool Store(const std::string& fileName, const std::string& data, std::string& error) {
     namespace fs = std::filesystem;
     std::error_code ec;
+    // A configuration file that is a symbolic link stays one: the file it points to is replaced.
     fs::path target(fileName);
-    if (fs::is_symlink(target, ec)) {
-        const fs::path resolved = fs::canonical(target, ec);
-        if (!ec) target = resolved;
+    for (int hops = 0; hops < 40 && fs::is_symlink(target, ec); ++hops) {
+        const fs::path next = fs::read_symlink(target, ec);
+        if (ec) break;
+        target = next.is_absolute() ? next : target.parent_path() / next;
     }
     struct stat old {};
     const bool existed = ::stat(target.c_str(), &old) == 0;

@@ -206,6 +206,17 @@ TEST_F(IniFileTest, WriteKeepsThePermissionsOfTheFile) {
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
+TEST_F(IniFileTest, SymbolicLinkStaysALink) {
+    fs::create_directory(folder_ / "real");
+    const std::string link = (folder_ / "link.ini").string();
+    fs::create_symlink("real/moirex.ini", link);  // relative and not yet there
+    TIniFile ini(link);
+    ASSERT_TRUE(ini.WriteInteger("Graph", "Points", 1000)) << ini.LastError();
+    ASSERT_TRUE(ini.WriteInteger("Graph", "Points", 2000)) << ini.LastError();
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(TIniFile((folder_ / "real" / "moirex.ini").string()).ReadInteger("Graph", "Points", 0), 2000);
+}
+
 TEST_F(IniFileTest, FirstOfDuplicateKeysIsReadAndReplaced) {
     Put("[a]\nk=1\nk=2\n[b]\nk=3\n[A]\nk=4\nm=5\n");
     TIniFile ini(path_);
