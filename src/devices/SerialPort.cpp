@@ -133,9 +133,13 @@ bool ReadWithTimeouts(int fd, size_t count, const TAnswerLength& answerLength, s
                                                   kReadTotalTimeoutMultiplierMs * static_cast<int64_t>(count));
     uint8_t buffer[kByteReadCount];
     while (out.size() < count) {
+        // Never read past the end of a frame whose length is known; while it is not known yet,
+        // read a byte at a time so that the next frame's bytes stay where they are.
+        size_t limit = count;
         if (answerLength) {
             size_t wanted = answerLength(std::span<const uint8_t>(out.data(), out.size()));
             if (wanted > 0 && out.size() >= wanted) break;
+            limit = wanted > 0 ? std::min(wanted, count) : out.size() + 1;
         }
         int wait = RemainingMs(deadline);
         if (!out.empty()) wait = std::min(wait, kReadIntervalTimeoutMs);
@@ -145,17 +149,18 @@ bool ReadWithTimeouts(int fd, size_t count, const TAnswerLength& answerLength, s
         if (ready < 0) {
             if (errno == EINTR) continue;
             LogOsFailure("Cannot read from", port, errno);
-            return false;
+            return !out.empty();
         }
         if (ready == 0) break;  // the gap after the last byte, or the total time-out
-        size_t room = std::min(count - out.size(), sizeof buffer);
+        size_t room = std::min(limit - out.size(), sizeof buffer);
         ssize_t n = ::read(fd, buffer, room);
         if (n > 0) {
             out.insert(out.end(), buffer, buffer + n);
         } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-            // A vanished device (an unplugged adapter, a closed emulator) reads as an error.
+            // A vanished device (an unplugged adapter, a closed emulator) reads as an error;
+            // bytes it sent before it went are still the answer.
             LogOsFailure("Cannot read from", port, n == 0 ? EIO : errno);
-            return false;
+            return !out.empty();
         }
     }
     return true;

@@ -78,9 +78,10 @@ public:
 
     // Configuration of an open port (a file descriptor). False for an invalid descriptor or a
     // refusal by the serial driver; true otherwise.
-    bool SetDCBState(int ComDevice);  // raw 8 bit, BaudRate, StopBits, Parity, DTR+RTS up, no flow control
-    bool SetTimeOuts(int ComDevice);  // read: 20 ms after the last byte, 200 ms + 10 ms a byte in all
-    bool SetBuffers(int ComDevice);   // queues of 4096 bytes
+    // Virtual so that a test can stand in for a driver that refuses.
+    virtual bool SetDCBState(int ComDevice);  // raw 8 bit, BaudRate, StopBits, Parity, DTR+RTS up, no flow control
+    virtual bool SetTimeOuts(int ComDevice);  // read: 20 ms after the last byte, 200 ms + 10 ms a byte in all
+    virtual bool SetBuffers(int ComDevice);   // queues of 4096 bytes, emptied of what arrived before the open
 
     // Device path for a port name: a name without "/" means "/dev/" + name.
     static std::string DevicePath(const std::string& name);

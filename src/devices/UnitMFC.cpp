@@ -12,8 +12,6 @@ namespace moirex {
 
 namespace {
 
-void Wait(int64_t ms) { SystemClock().SleepMs(ms); }
-
 // The entry before reading: the controller may no longer hold this table. NameOwn and
 // TotalizerUnit keep what they held.
 void ResetTable(TLUTData& t, uint32_t number) {
@@ -81,7 +79,8 @@ void ReadTable(TVogtlinPort& port, TMFCDetails& d, uint32_t k, TSerialResponse& 
 
 }  // namespace
 
-void ReadMFCDetails(TMFCDetails& d) {
+void ReadMFCDetails(TMFCDetails& d, Clock& clock) {
+    auto Wait = [&clock](int64_t ms) { clock.SleepMs(ms); };
     d.Validated = false;
     for (uint32_t k = TLUT::First; k <= TLUT::Last; ++k) ResetTable(d.LUT[k], k);
     d.Serial = 0;
@@ -132,7 +131,8 @@ void ReadMFCDetails(TMFCDetails& d) {
     d.LastResponse = r;
 }
 
-void SetActiveLUT(TMFCDetails& d, int32_t table) {
+void SetActiveLUT(TMFCDetails& d, int32_t table, Clock& clock) {
+    auto Wait = [&clock](int64_t ms) { clock.SleepMs(ms); };
     if (!TLUT::InRange(table)) {
         d.ActionOK = false;
         d.LastResponse.Init();

@@ -2,11 +2,12 @@
 // The mass flow controllers' register map and the two read-outs of a controller: its type,
 // serial number and gas tables (ReadMFCDetails), and the switch to one gas table confirmed by
 // reading it back (SetActiveLUT). Both block the calling thread until done; their waits go
-// through SystemClock(), so a test clock lets them run without waiting.
+// through the clock given (the process's clock unless a test hands in its own).
 
 #include <cstdint>
 
 #include "state/InstrumentRecords.h"
+#include "support/Clock.h"
 
 namespace moirex {
 
@@ -37,9 +38,9 @@ inline constexpr const char* kStatusNoSuchTable = "Gas table number must lie bet
 
 // Needs ComPortName, ModBusAddress and DynamicRangeCull; fills Validated, Serial, ActiveLUT, LUT
 // and LastResponse. Leaves the controller on gas table 2 with set-point 0.
-void ReadMFCDetails(TMFCDetails& details);
+void ReadMFCDetails(TMFCDetails& details, Clock& clock = SystemClock());
 
 // Needs ComPortName and ModBusAddress; sets ActionOK, on success ActiveLUT, and LastResponse.
-void SetActiveLUT(TMFCDetails& details, int32_t table);
+void SetActiveLUT(TMFCDetails& details, int32_t table, Clock& clock = SystemClock());
 
 }  // namespace moirex

@@ -1,0 +1,96 @@
+#include "devices/PortList.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace moirex {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PortListFolders : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = fs::temp_directory_path() / ("moirex-portlist-" + std::to_string(::getpid()));
+        fs::remove_all(root);
+        fs::create_directories(root / "sys");
+        fs::create_directories(root / "by-id");
+        fs::create_directories(root / "sim");
+        sources.SysClassTty = (root / "sys").string();
+        sources.DevFolder = "/dev";
+        sources.ById = (root / "by-id").string();
+        sources.SimFolder = (root / "sim").string();
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    void Tty(const std::string& name, bool withDriver) {
+        fs::create_directories(root / "sys" / name / "device");
+        if (withDriver) fs::create_directories(root / "sys" / name / "device" / "driver");
+    }
+
+    fs::path root;
+    TPortListSources sources;
+};
+
+TEST_F(PortListFolders, SerialDevicesByIdNamesAndEmulatorPortsSortedAsText) {
+    Tty("ttyUSB2", true);
+    Tty("ttyUSB10", true);
+    Tty("ttyS0", true);
+    Tty("tty1", false);  // a virtual console: no driver, not a serial port
+    fs::create_directories(root / "sys" / "tty2");
+    std::ofstream(root / "target").put('x');
+    fs::create_symlink(root / "target", root / "by-id" / "usb-FTDI_FT232R-if00-port0");
+    fs::create_symlink(root / "target", root / "sim" / "mfc-a");
+    fs::create_symlink(root / "gone", root / "sim" / "pump");  // a link whose device has vanished
+
+    const std::vector<std::string> expected = {
+        (root / "by-id" / "usb-FTDI_FT232R-if00-port0").string(),
+        (root / "sim" / "mfc-a").string(),
+        "/dev/ttyS0",
+        "/dev/ttyUSB10",
+        "/dev/ttyUSB2",
+    };
+    std::vector<std::string> list = GetSerialPortList(sources);
+    // The temporary folder sorts before "/dev" only when it does; compare as sorted text.
+    std::vector<std::string> sortedExpected = expected;
+    std::sort(sortedExpected.begin(), sortedExpected.end(), [](const std::string& a, const std::string& b) {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                            [](char x, char y) { return std::tolower(x) < std::tolower(y); });
+    });
+    EXPECT_EQ(list, sortedExpected);
+}
+
+TEST_F(PortListFolders, CaseDoesNotDecideTheOrder) {
+    Tty("ttyb", true);
+    Tty("ttyA", true);
+    Tty("ttyC", true);
+    EXPECT_EQ(GetSerialPortList(sources), (std::vector<std::string>{"/dev/ttyA", "/dev/ttyb", "/dev/ttyC"}));
+}
+
+TEST_F(PortListFolders, MissingSourcesGiveAnEmptyList) {
+    sources.SysClassTty = (root / "none").string();
+    sources.ById = (root / "none").string();
+    sources.SimFolder = (root / "none").string();
+    EXPECT_TRUE(GetSerialPortList(sources).empty());
+}
+
+TEST(PortList, EmulatorFolderFollowsTheRuntimeFolder) {
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = old ? old : "";
+    ::setenv("XDG_RUNTIME_DIR", "/run/user/4242", 1);
+    EXPECT_EQ(SimRuntimeFolder(), "/run/user/4242/moirex-sim");
+    ::setenv("XDG_RUNTIME_DIR", "", 1);
+    EXPECT_EQ(SimRuntimeFolder(), "/tmp/moirex-sim-" + std::to_string(::getuid()));
+    ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(SimRuntimeFolder(), "/tmp/moirex-sim-" + std::to_string(::getuid()));
+    if (old) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace moirex
