@@ -138,9 +138,10 @@ void PtyPort::Write(const uint8_t* data, size_t size, bool paced, int bitsPerByt
         }
         size_t chunk = size - sent;
         if (paced) {
-            std::this_thread::sleep_until(start + byteTime * static_cast<int64_t>(sent));
-            // After a late wake-up the bytes that are due leave together, keeping the line rate.
-            auto due = static_cast<size_t>((clock::now() - start) / byteTime) + 1;
+            // A byte is handed over when its last bit would have arrived. After a late wake-up
+            // the bytes that are due leave together, keeping the line rate.
+            std::this_thread::sleep_until(start + byteTime * static_cast<int64_t>(sent + 1));
+            auto due = static_cast<size_t>((clock::now() - start) / byteTime);
             chunk = due > sent ? std::min(size - sent, due - sent) : 1;
         }
         ssize_t n = ::write(master_, data + sent, chunk);
@@ -153,7 +154,6 @@ void PtyPort::Write(const uint8_t* data, size_t size, bool paced, int bitsPerByt
         }
         sent += static_cast<size_t>(n);
     }
-    if (paced) std::this_thread::sleep_until(start + byteTime * static_cast<int64_t>(size));
 }
 
 }  // namespace moirex::sim
