@@ -36,7 +36,11 @@ void TGroupBox::SetWidth(int width) {
 }
 
 void TButton::Click() {
-    if (Enabled() && OnClick) OnClick(*this);
+    if (AcceptsInput() && OnClick) OnClick(*this);
+}
+
+void TButton::PerformClick() {
+    if (OnClick) OnClick(*this);
 }
 
 void TCheckBox::SetChecked(bool checked) {
@@ -52,7 +56,7 @@ void TEdit::SetText(std::string text) {
 }
 
 void TEdit::KeyUp(int key) {
-    if (Enabled() && OnKeyUp) OnKeyUp(*this, key);
+    if (AcceptsInput() && OnKeyUp) OnKeyUp(*this, key);
 }
 
 TIntegerEdit::TIntegerEdit(std::string name, int64_t value, int64_t minValue, int64_t maxValue)
@@ -71,7 +75,7 @@ void TIntegerEdit::SetLimits(int64_t minValue, int64_t maxValue) {
 }
 
 void TIntegerEdit::KeyUp(int key) {
-    if (Enabled() && OnKeyUp) OnKeyUp(*this, key);
+    if (AcceptsInput() && OnKeyUp) OnKeyUp(*this, key);
 }
 
 TRealEdit::TRealEdit(std::string name, double value, double minValue, double maxValue)
@@ -96,7 +100,7 @@ std::string TRealEdit::DisplayText() const {
 }
 
 void TRealEdit::KeyUp(int key) {
-    if (Enabled() && OnKeyUp) OnKeyUp(*this, key);
+    if (AcceptsInput() && OnKeyUp) OnKeyUp(*this, key);
 }
 
 void TListBox::SetItems(std::vector<TListItem> items) {
@@ -120,19 +124,19 @@ void TListBox::SetItemIndex(int index) {
 std::string TListBox::SelectedText() const { return index_ >= 0 ? items_[static_cast<size_t>(index_)].Text : std::string(); }
 
 void TListBox::Click() {
-    if (Enabled() && OnClick) OnClick(*this);
+    if (AcceptsInput() && OnClick) OnClick(*this);
 }
 
 void TListBox::DblClick() {
-    if (Enabled() && OnDblClick) OnDblClick(*this);
+    if (AcceptsInput() && OnDblClick) OnDblClick(*this);
 }
 
 void TListBox::KeyUp(int key) {
-    if (Enabled() && OnKeyUp) OnKeyUp(*this, key);
+    if (AcceptsInput() && OnKeyUp) OnKeyUp(*this, key);
 }
 
 void TComboBox::Choose(int index) {
-    if (!Enabled()) return;
+    if (!AcceptsInput()) return;
     SetItemIndex(index);
     if (OnChange) OnChange(*this);
 }

@@ -40,6 +40,13 @@ public:
     // Observers are told after every change of what the control shows.
     void Subscribe(std::function<void()> observer) { observers_.push_back(std::move(observer)); }
 
+    // What else must allow input for the operator to reach this control: the page it sits on
+    // and the window. A disabled page can still be shown, but its controls take no input; a
+    // disabled window takes none at all. Without a gate only the control's own flag counts.
+    void SetInputGate(std::function<bool()> gate) { inputGate_ = std::move(gate); }
+    // True when the operator can use the control: enabled, and its page and window allow it.
+    bool AcceptsInput() const { return enabled_ && (!inputGate_ || inputGate_()); }
+
 protected:
     void Changed();
 
@@ -47,6 +54,7 @@ private:
     bool enabled_ = true;
     bool focused_ = false;
     std::vector<std::function<void()>> observers_;
+    std::function<bool()> inputGate_;
 };
 
 class TLabel : public TControl {
@@ -73,10 +81,12 @@ class TButton : public TLabel {
 public:
     using TLabel::TLabel;
     TNotifyEvent OnClick;
-    // The operator's click: nothing happens while the button is disabled.
+    // The operator's click: nothing happens while the button does not accept input.
     void Click();
-    // The program performing the click, as "Set to water" is performed by the configuration load.
-    void PerformClick() { Click(); }
+    // The program performing the click, as "Set to water" is performed by the configuration load:
+    // the action runs whatever the button, its page or the window show, as a program action must
+    // not be dropped silently.
+    void PerformClick();
 };
 
 class TCheckBox : public TLabel {

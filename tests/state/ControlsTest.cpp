@@ -131,6 +131,44 @@ TEST(ControlEventsTest, DisabledControlsRaiseNoEvents) {
     EXPECT_EQ(combo.ItemIndex(), -1);  // a disabled drop-down takes no choice either
 }
 
+// Controls on a disabled page, or in a disabled window, take no input although they are
+// enabled themselves; the program's own click still runs.
+TEST(ControlEventsTest, DisabledPageOrWindowBlocksTheOperatorButNotTheProgram) {
+    TPageControl pages("PageControl1", {"Setup", "Pump && fluid details"});
+    bool windowEnabled = true;
+    auto gate = [&] { return windowEnabled && pages.PageEnabled(0); };
+    int events = 0;
+    TListBox ports("ListBoxPortPump");
+    ports.AddItem("/dev/ttyUSB0");
+    ports.OnClick = [&](TControl&) { ++events; };
+    ports.SetInputGate(gate);
+    TButton validate("ButtonSetupValidate");
+    validate.OnClick = [&](TControl&) { ++events; };
+    validate.SetInputGate(gate);
+
+    pages.SetPageEnabled(0, false);
+    ports.Click();
+    validate.Click();
+    EXPECT_EQ(events, 0);
+    EXPECT_TRUE(ports.Enabled());
+    EXPECT_FALSE(ports.AcceptsInput());
+
+    pages.SetPageEnabled(0, true);
+    windowEnabled = false;
+    validate.Click();
+    EXPECT_EQ(events, 0);
+    validate.PerformClick();
+    EXPECT_EQ(events, 1);
+
+    windowEnabled = true;
+    ports.Click();
+    validate.Click();
+    EXPECT_EQ(events, 3);
+    validate.SetEnabled(false);
+    validate.PerformClick();
+    EXPECT_EQ(events, 4);
+}
+
 TEST(ListBoxTest, SelectionOutsideTheItemsSelectsNone) {
     TListBox list("ListBox1");
     list.AddItem("O2", 2);
