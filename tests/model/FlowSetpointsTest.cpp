@@ -72,9 +72,9 @@ protected:
                                                  [&](const TLogRecord& r) { return r.Text == text; }));
     }
 
-    TMixer mixer{form, dialogs};
     TForm1 form;
     ScriptedDialogs dialogs;
+    TMixer mixer{form, dialogs};
     TCodeSiteDestination destination;
     std::shared_ptr<TLogCapture> capture;
 };
