@@ -105,8 +105,17 @@ bool TPSD4::Connect(const std::string& aCOMPort) {
     fCOM = MakePort(aCOMPort);
     fConnectResponse.Init();
     fConnectResponse = fCOM->Send2(kPumpConnectQuery, true);
-    if (fConnectResponse.Response == kPumpConnectAnswer) {
+    const std::string& r = fConnectResponse.Response;
+    if (r == kPumpConnectAnswer) {
         State = EnumPumpState::ps_Connected;
+        Busy = false;
+        return true;
+    }
+    // A pump that is running a command (a dosing loop runs until it is stopped) answers with its
+    // busy character. It is there and must be reachable, or no stop could ever halt it.
+    if (r == kPumpConnectAnswerBusy) {
+        State = EnumPumpState::ps_Connected;
+        Busy = true;
         return true;
     }
     return false;

@@ -286,18 +286,23 @@ TEST(PSD4Status, ShortAnswerGoesToTheSink) {
 // ---------------------------------------------------------------------------------------------
 // Connect and SendCommand
 
-TEST_F(PumpFixture, ConnectAcceptsOnlyTheReadyAnswer) {
+// A pump busy with a dosing loop answers the connect query with its busy character; it must
+// connect all the same, or nothing could stop it.
+TEST_F(PumpFixture, ConnectAcceptsThePumpAtRestOrBusyWithoutError) {
     struct Case {
         const char* answer;
         bool connected;
+        bool busy;
     };
-    for (const auto& c : {Case{"/0`255", true}, Case{"/0@255", false}, Case{"/0`25", false},
-                          Case{"/0`2550", false}}) {
+    for (const auto& c : {Case{"/0`255", true, false}, Case{"/0@255", true, true},
+                          Case{"/0i255", false, false}, Case{"/0`25", false, false},
+                          Case{"/0`2550", false, false}, Case{"/0b", false, false}}) {
         const std::string answer = c.answer;
         ScriptedPump peer([&](const std::string&) { return answer; });
         auto pump = MakePump();
         EXPECT_EQ(pump->Connect(peer.Path()), c.connected) << answer;
         EXPECT_EQ(pump->State, c.connected ? EnumPumpState::ps_Connected : EnumPumpState::ps_Undefined);
+        EXPECT_EQ(pump->Busy, c.busy) << answer;
         EXPECT_THAT(peer.Frames(), ElementsAre("/1?22"));
         ASSERT_NE(pump->COM(), nullptr);
         EXPECT_EQ(pump->COM()->Port(), peer.Path());
