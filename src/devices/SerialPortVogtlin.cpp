@@ -23,10 +23,10 @@ size_t ReadAnswerLength(uint16_t registers) { return 5 + 2 * static_cast<size_t>
 
 // Lets the transport end its read as soon as the frame is complete: an exception answer after
 // 5 bytes, any other after the length the request asks for.
-TAnswerLength FrameLength(size_t expected) {
-    return [expected](std::span<const uint8_t> received) -> size_t {
+TAnswerLength FrameLength(uint8_t function, size_t expected) {
+    return [function, expected](std::span<const uint8_t> received) -> size_t {
         if (received.size() < 2) return 0;
-        return (received[1] & 0x80) ? kExceptionAnswerLength : expected;
+        return received[1] == (function | 0x80) ? kExceptionAnswerLength : expected;
     };
 }
 
@@ -144,7 +144,7 @@ std::string TVogtlinPort::FilterText(std::span<const uint8_t> bytes) {
 TSerialResponse TVogtlinPort::Read(uint32_t DeviceAddress, uint32_t MemoryAddress, uint16_t registers) {
     const std::vector<uint8_t> request = ReadRequest(DeviceAddress, MemoryAddress, registers);
     TSerialResponse r =
-        SendData(request.data(), static_cast<uint32_t>(request.size()), true, FrameLength(ReadAnswerLength(registers)));
+        SendData(request.data(), static_cast<uint32_t>(request.size()), true, FrameLength(kModbusReadHolding, ReadAnswerLength(registers)));
     FillDumps(r);
     // A transport failure (port in use, write failed, nothing came) reads as no result.
     r.Status = r.ResponseLength == 0 ? std::string(kStatusNoResult) : CheckAnswer(request, Answer(r));
@@ -153,7 +153,7 @@ TSerialResponse TVogtlinPort::Read(uint32_t DeviceAddress, uint32_t MemoryAddres
 
 TSerialResponse TVogtlinPort::Write(const std::vector<uint8_t>& request) {
     TSerialResponse r =
-        SendData(request.data(), static_cast<uint32_t>(request.size()), true, FrameLength(kWriteAnswerLength));
+        SendData(request.data(), static_cast<uint32_t>(request.size()), true, FrameLength(request[1], kWriteAnswerLength));
     FillDumps(r);
     if (r.ResponseLength > 0) {
         r.Status = CheckAnswer(request, Answer(r));
