@@ -111,12 +111,18 @@ bool TPSD4::Connect(const std::string& aCOMPort) {
         Busy = false;
         return true;
     }
-    // A pump that is running a command (a dosing loop runs until it is stopped) answers with its
-    // busy character. It is there and must be reachable, or no stop could ever halt it.
-    if (r == kPumpConnectAnswerBusy) {
-        State = EnumPumpState::ps_Connected;
-        Busy = true;
-        return true;
+    // The pump is there as well when it answers with another status character: busy running a
+    // command (a dosing loop runs until it is stopped), or still reporting the error of an
+    // earlier command. Refusing it would leave every tool, the stop included, locked out of a
+    // pump that may be moving; what the pump does next shows in the answers to the commands.
+    if (r.size() == 6 && r.compare(0, 2, "/0") == 0 && r.compare(3, 3, "255") == 0) {
+        for (const auto& row : kStatusRows) {
+            if (r[2] == row.busy || r[2] == row.ready) {
+                State = EnumPumpState::ps_Connected;
+                Busy = r[2] == row.busy;
+                return true;
+            }
+        }
     }
     return false;
 }

@@ -50,8 +50,7 @@ using TPumpMessageSink = std::function<void(const std::string& message)>;
 
 // Texts of the driver.
 inline constexpr const char* kPumpConnectQuery = "/1?22\r";
-inline constexpr const char* kPumpConnectAnswer = "/0`255";      // at rest, no error
-inline constexpr const char* kPumpConnectAnswerBusy = "/0@255";  // running a command, no error
+inline constexpr const char* kPumpConnectAnswer = "/0`255";  // at rest, no error
 inline constexpr const char* kPumpStateUndefined = "Pump state undefined, cannot send command: ";
 inline constexpr const char* kPumpSetStatesFailed = "Set pump states failed. Used string: ";
 
@@ -99,8 +98,9 @@ public:
     TPumpPortTiming PortTiming;
 
     // Makes the port object for aCOMPort and sends the connect query "/1?22"; true and
-    // ps_Connected when the pump answers exactly "/0`255" (at rest) or "/0@255" (busy running a
-    // command, Busy then true). Otherwise false, State unchanged.
+    // ps_Connected when the pump answers "/0`255" (at rest, no error) or the same with another
+    // known status character (busy with a command, or reporting an error; Busy as it says).
+    // Otherwise false, State unchanged.
     bool Connect(const std::string& aCOMPort);
     // The outcome of the last connect query (why a Connect failed).
     const TSerialResponse& ConnectResponse() const { return fConnectResponse; }

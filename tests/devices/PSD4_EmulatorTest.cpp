@@ -170,13 +170,36 @@ TEST_F(EmulatedPump, StopOfAPumpRunningADosingLoop) {
     EXPECT_TRUE(messages.empty());
 }
 
+// One mistyped command leaves the pump reporting "invalid command" until a valid one; the next
+// tool still reaches it and can send that command.
+TEST_F(EmulatedPump, InvalidCommandDoesNotLockTheToolsOut) {
+    Start(50);
+    {
+        auto pump = MakePump();
+        TPumpFeedbackLines feedback;
+        ASSERT_TRUE(pump->PumpFindInit(Port(), feedback));
+        ASSERT_TRUE(pump->PumpOnStandby());
+    }
+    auto typo = MakePump();
+    ASSERT_TRUE(typo->Connect(Port()));
+    TSerialResponse r;
+    EXPECT_TRUE(typo->SendCommand("XQZ", r, true));
+    EXPECT_EQ(typo->State, EnumPumpState::ps_Invalid_command__Occurs_when_an_unrecognized_command_is_used);
+
+    auto tool = MakePump();
+    ASSERT_TRUE(tool->Connect(Port()));
+    EXPECT_FALSE(tool->Stop()) << "the stop reports the error truthfully";
+    EXPECT_TRUE(tool->SendCommand("IR", r, true));
+    EXPECT_EQ(tool->State, EnumPumpState::ps_No_error) << r.Response;
+    EXPECT_TRUE(tool->Stop());
+    EXPECT_EQ(tool->StatusAsString(), "Ready, No error");
+}
+
 TEST_F(EmulatedPump, ErrorStateAndShortAnswerAndSilence) {
     Start(50);
-    auto pump = MakePump();
-    ASSERT_TRUE(pump->Connect(Port()));
-    // A pump in an error state has halted; it does not pass the connect query.
     emulator->SetPumpError(9);  // syringe overload
-    EXPECT_FALSE(MakePump()->Connect(Port()));
+    auto pump = MakePump();
+    ASSERT_TRUE(pump->Connect(Port())) << "a pump reporting an error is still there";
     TSerialResponse r;
     EXPECT_TRUE(pump->SendCommand("Q", r, true));
     EXPECT_EQ(pump->State,

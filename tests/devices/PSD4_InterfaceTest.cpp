@@ -286,17 +286,20 @@ TEST(PSD4Status, ShortAnswerGoesToTheSink) {
 // ---------------------------------------------------------------------------------------------
 // Connect and SendCommand
 
-// A pump busy with a dosing loop answers the connect query with its busy character; it must
-// connect all the same, or nothing could stop it.
-TEST_F(PumpFixture, ConnectAcceptsThePumpAtRestOrBusyWithoutError) {
+// A pump busy with a dosing loop answers the connect query with its busy character, one that
+// refused an earlier command with its error character; either must connect all the same, or
+// nothing could stop it or clear the error.
+TEST_F(PumpFixture, ConnectAcceptsEveryKnownStatusCharacter) {
     struct Case {
         const char* answer;
         bool connected;
         bool busy;
     };
     for (const auto& c : {Case{"/0`255", true, false}, Case{"/0@255", true, true},
-                          Case{"/0i255", false, false}, Case{"/0`25", false, false},
-                          Case{"/0`2550", false, false}, Case{"/0b", false, false}}) {
+                          Case{"/0i255", true, false}, Case{"/0O255", true, true},
+                          Case{"/0E255", false, false}, Case{"/0`25", false, false},
+                          Case{"/0`2550", false, false}, Case{"/1`255", false, false},
+                          Case{"/0b", false, false}}) {
         const std::string answer = c.answer;
         ScriptedPump peer([&](const std::string&) { return answer; });
         auto pump = MakePump();
