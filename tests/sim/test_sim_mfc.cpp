@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <modbus/modbus.h>
 
 #include "devices/ModbusCrc.h"
@@ -221,6 +223,47 @@ TEST(MfcModelTest, FramesOfOtherSlavesOrWithBadCrcGetNoAnswer) {
     EXPECT_EQ(m.ActiveTable(), 3);
     EXPECT_EQ(MfcModel::ExpectedRequestLength(std::vector<uint8_t>{1, 16, 0, 6, 0, 2, 4}), 13);
     EXPECT_EQ(MfcModel::ExpectedRequestLength(std::vector<uint8_t>{1, 43}), -1);
+}
+
+}  // namespace
+}  // namespace moirex::sim::testing
+
+namespace moirex::sim::testing {
+namespace {
+
+TEST(GasTableFileTest, LoadsTablesAndRefusesNonsense) {
+    std::string dir = MakeTempFolder();
+    std::filesystem::create_directories(dir);
+    auto load = [&](const std::string& text, ControllerConfig& a, ControllerConfig& b) {
+        std::string path = dir + "/tables.json";
+        std::ofstream(path) << text;
+        LoadControllers(path, a, b);
+    };
+    ControllerConfig a = DefaultControllerA(), b = DefaultControllerB();
+    load(R"({"mfc-b": {"serial": 77, "tables": [{"number": 3, "name": "He", "range": 0.01, "density": 0.1786,
+             "dynamicRange": 100, "totalizerUnit": "mln"}]}})", a, b);
+    EXPECT_EQ(a.Tables.size(), 4u);  // untouched
+    ASSERT_EQ(b.Tables.size(), 1u);
+    EXPECT_EQ(b.Serial, 77u);
+    EXPECT_EQ(b.ActiveTable, 3);
+    EXPECT_EQ(b.Tables[0].NameShort, "He");
+    EXPECT_EQ(b.Tables[0].UnitType, "g/min");
+
+    for (const char* bad : {"{", R"({"mfc-a": {"tables": [{"number": 12, "name": "X", "range": 1, "density": 1}]}})",
+                            R"({"mfc-a": {"tables": [{"number": 2, "name": "X", "range": 0, "density": 1}]}})",
+                            R"({"mfc-a": {"tables": [{"number": 2, "name": "TOOLONGNAME", "range": 1, "density": 1}]}})",
+                            R"({"mfc-a": {"address": "one"}})"}) {
+        SCOPED_TRACE(bad);
+        ControllerConfig x = DefaultControllerA(), y = DefaultControllerB();
+        EXPECT_THROW(load(bad, x, y), std::runtime_error);
+        EXPECT_EQ(x.Tables.size(), 4u);  // nothing half-loaded
+    }
+    ControllerConfig x, y;
+    EXPECT_THROW(LoadControllers(dir + "/missing.json", x, y), std::runtime_error);
+    auto source = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+    LoadControllers((source / "apps/moirex-sim/tables-example.json").string(), x, y);
+    EXPECT_EQ(x.Tables.size(), 3u);
+    std::filesystem::remove_all(std::filesystem::path(dir).parent_path());
 }
 
 }  // namespace
