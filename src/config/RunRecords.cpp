@@ -8,6 +8,7 @@
 
 #include "form/Dialogs.h"
 #include "form/Form.h"
+#include "support/FileLocations.h"
 #include "support/TextFormat.h"
 
 namespace moirex {
@@ -72,9 +73,8 @@ std::string RecipeFolderMessage(const std::string& folderFullPath) {
 bool WriteRecipeFile(const TForm1& form, const TPumpDetails& pumpDetails, Dialogs& dialogs,
                      const std::string& userdataFolder, TDateTime now) {
     const std::string folder = FullPath(userdataFolder);
-    std::error_code ec;
-    fs::create_directories(fs::path(folder), ec);
-    if (ec || !fs::is_directory(fs::path(folder))) {
+    std::string reason;
+    if (!EnsureFolder(folder, reason)) {
         dialogs.ShowMessage(RecipeFolderMessage(folder));
         return false;
     }
@@ -99,6 +99,10 @@ bool WriteRecipeFile(const TForm1& form, const TPumpDetails& pumpDetails, Dialog
         return false;
     }
     return true;
+}
+
+bool WriteRecipeFile(const TForm1& form, const TPumpDetails& pumpDetails, Dialogs& dialogs) {
+    return WriteRecipeFile(form, pumpDetails, dialogs, UserdataFolder(), Now());
 }
 
 }  // namespace moirex

@@ -33,4 +33,8 @@ std::string RecipeFolderMessage(const std::string& folderFullPath);
 bool WriteRecipeFile(const TForm1& form, const TPumpDetails& pumpDetails, Dialogs& dialogs,
                      const std::string& userdataFolder, TDateTime now);
 
+// The same into the mixer's Userdata folder (support/FileLocations.h), at the current time: the
+// first action of "Start with current program".
+bool WriteRecipeFile(const TForm1& form, const TPumpDetails& pumpDetails, Dialogs& dialogs);
+
 }  // namespace moirex

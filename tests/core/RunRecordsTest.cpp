@@ -12,6 +12,7 @@
 
 #include "form/Dialogs.h"
 #include "form/Form.h"
+#include "support/FileLocations.h"
 
 namespace moirex {
 namespace {
@@ -121,6 +122,20 @@ TEST_F(RunRecordsTest, EveryPressWritesAFileNamedByItsSecondAndTheSameSecondRepl
     EXPECT_TRUE(fs::exists(folder / "Recipe 2024-03-05 14.07.10.txt"));
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
     EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(RunRecordsTest, StartWritesIntoTheMixersUserdataFolder) {
+    SetHomeFolder(root.string());
+    const bool written = WriteRecipeFile(form, pump, dialogs);
+    const std::string userdata = UserdataFolder();
+    SetHomeFolder("");
+    ASSERT_TRUE(written);
+    EXPECT_EQ(fs::path(userdata).filename(), "Userdata");
+    ASSERT_TRUE(fs::is_directory(userdata));
+    ASSERT_EQ(std::distance(fs::directory_iterator(userdata), fs::directory_iterator()), 1);
+    const fs::path file = fs::directory_iterator(userdata)->path();
+    EXPECT_EQ(file.filename().string().rfind("Recipe ", 0), 0u);
+    EXPECT_EQ(file.extension(), ".txt");
 }
 
 TEST_F(RunRecordsTest, AFolderThatCannotBeCreatedIsReportedAndNothingIsWritten) {
