@@ -63,7 +63,10 @@ TEST_F(PortTest, ReopenForEveryExchangeLikeTheDrivers) {
     // An answer nobody waited for is gone: the next client does not read it.
     std::vector<uint8_t> write{1, 6, 0x41, 0x39, 0, 3};
     AppendModbusCrc(write);
-    EXPECT_TRUE(Exchange(Port(Instrument::MfcA), write, 0, 0).empty());
+    fd = ::open(Port(Instrument::MfcA).c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, write.data(), write.size()), 8);
+    ::close(fd);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(sim->Mfc(Instrument::MfcA).ActiveTable, 3);
     EXPECT_TRUE(Exchange(Port(Instrument::MfcA), {}, 0, 100).empty());
