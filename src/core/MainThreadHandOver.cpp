@@ -22,8 +22,12 @@ bool TQueuedHandOver::invokeAndWait(std::function<void()> fn) {
     queue_.push_back(request);
     arrived_.notify_all();
     finished_.wait(lock, [&] { return request->Done; });
-    if (request->Error) std::rethrow_exception(request->Error);
-    return request->Ran;
+    // The worker takes the failure over, so that the exception ends its life on this thread.
+    std::exception_ptr error = std::move(request->Error);
+    const bool ran = request->Ran;
+    lock.unlock();
+    if (error) std::rethrow_exception(error);
+    return ran;
 }
 
 int TQueuedHandOver::processPending() {
@@ -44,7 +48,7 @@ int TQueuedHandOver::processPending() {
         }
         ++ran;
         std::lock_guard<std::mutex> lock(mutex_);
-        request->Error = error;
+        request->Error = std::move(error);
         request->Ran = true;
         request->Done = true;
         finished_.notify_all();
