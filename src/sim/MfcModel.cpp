@@ -96,7 +96,7 @@ void MfcModel::Advance(double now_s) {
         target *= bias_;
         sigma = 0.25 * minimum;
     } else if (target > 0) {
-        sigma = 0.0005 * range + 0.001 * target;
+        sigma = 0.0002 * range + 0.0005 * target;  // about the accuracy of such a controller
     }
 
     // Exact first-order step: the lag and its integral over dt.
