@@ -138,7 +138,10 @@ int main(int argc, char** argv) {
             ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
             if (got <= 0) {
                 if (got < 0 && errno == EINTR) continue;
-                commands = false;  // no more commands: run until a signal ends us
+                // End of input typed at a terminal ends the emulator; input that is no terminal
+                // (a background start) only ends the commands, and a signal ends the emulator.
+                if (::isatty(STDIN_FILENO)) break;
+                commands = false;
                 continue;
             }
             line.append(buffer, static_cast<size_t>(got));
