@@ -133,8 +133,17 @@ struct Emulator::Impl {
     }
 
     void Run(Channel& c);
-    void Serve(Channel& c, std::vector<uint8_t>& pending, bool gapPassed);
-    void Answer(Channel& c, std::vector<uint8_t> answer);
+    using TimePoint = std::chrono::steady_clock::time_point;
+    // `frameStart`: when the first byte of `pending` came; moved on past each frame served.
+    void Serve(Channel& c, std::vector<uint8_t>& pending, bool gapPassed, TimePoint& frameStart);
+    // `arrival`: when the request would have been fully received on a real line.
+    void Answer(Channel& c, std::vector<uint8_t> answer, TimePoint arrival);
+    TimePoint Arrival(const Channel& c, TimePoint& frameStart, size_t bytes) const {
+        if (!Options.Paced) return frameStart;
+        auto byteTime = std::chrono::nanoseconds(static_cast<int64_t>(c.BitsPerByte * 1e9 / 9600));
+        frameStart += byteTime * static_cast<int64_t>(bytes);
+        return frameStart;
+    }
     void SpoilMfc(Channel& c, std::vector<uint8_t>& answer);
     void SpoilPump(Channel& c, std::vector<uint8_t>& answer);
     void Request(Instrument i, Channel::Request r);
@@ -159,6 +168,7 @@ void Emulator::Impl::Run(Channel& c) {
     using clock = std::chrono::steady_clock;
     std::vector<uint8_t> pending;
     clock::time_point lastByte = clock::now();
+    clock::time_point frameStart = lastByte;
     while (!Stopping) {
         {
             std::lock_guard lock(c.Mutex);
@@ -207,17 +217,20 @@ void Emulator::Impl::Run(Channel& c) {
             uint8_t buffer[512];
             ssize_t got = ::read(c.Port->MasterFd(), buffer, sizeof buffer);
             if (got > 0) {
-                pending.insert(pending.end(), buffer, buffer + got);
+                // The emulated line delivers the bytes no faster than the line rate: a frame
+                // that came in at once has its first byte now.
                 lastByte = clock::now();
+                if (pending.empty() || frameStart < lastByte - std::chrono::seconds(1)) frameStart = lastByte;
+                pending.insert(pending.end(), buffer, buffer + got);
             }
         }
         if (pending.empty()) continue;
-        Serve(c, pending, clock::now() - lastByte >= kFrameGap);
+        Serve(c, pending, clock::now() - lastByte >= kFrameGap, frameStart);
         if (pending.size() > kMaxPending) pending.clear();
     }
 }
 
-void Emulator::Impl::Serve(Channel& c, std::vector<uint8_t>& pending, bool gapPassed) {
+void Emulator::Impl::Serve(Channel& c, std::vector<uint8_t>& pending, bool gapPassed, TimePoint& frameStart) {
     if (c.Mfc) {
         for (;;) {
             int need = MfcModel::ExpectedRequestLength(pending);
@@ -225,25 +238,27 @@ void Emulator::Impl::Serve(Channel& c, std::vector<uint8_t>& pending, bool gapPa
                 std::vector<uint8_t> frame(pending.begin(), pending.begin() + need);
                 if (!ModbusCrcValid(frame) && !gapPassed) return;  // maybe out of step: wait for the gap
                 pending.erase(pending.begin(), pending.begin() + need);
+                TimePoint arrival = Arrival(c, frameStart, frame.size());
                 std::vector<uint8_t> answer;
                 {
                     std::lock_guard lock(c.Mutex);
                     if (c.Silent) continue;
                     answer = c.Mfc->Handle(frame, Now());
                 }
-                Answer(c, std::move(answer));
+                Answer(c, std::move(answer), arrival);
                 continue;
             }
             if (gapPassed) {
                 // The line went quiet: what is there is one frame (a function of unknown length,
                 // or the rest of a broken one).
+                TimePoint arrival = Arrival(c, frameStart, pending.size());
                 std::vector<uint8_t> answer;
                 {
                     std::lock_guard lock(c.Mutex);
                     if (!c.Silent) answer = c.Mfc->Handle(pending, Now());
                 }
                 pending.clear();
-                Answer(c, std::move(answer));
+                Answer(c, std::move(answer), arrival);
             }
             return;
         }
@@ -253,13 +268,14 @@ void Emulator::Impl::Serve(Channel& c, std::vector<uint8_t>& pending, bool gapPa
         if (cr == pending.end()) return;
         std::string line(pending.begin(), cr);
         pending.erase(pending.begin(), cr + 1);
+        TimePoint arrival = Arrival(c, frameStart, line.size() + 1);
         std::vector<uint8_t> answer;
         {
             std::lock_guard lock(c.Mutex);
             if (c.Silent) continue;
             if (auto text = c.Pump->Handle(line, Now())) answer.assign(text->begin(), text->end());
         }
-        Answer(c, std::move(answer));
+        Answer(c, std::move(answer), arrival);
     }
 }
 
@@ -313,8 +329,13 @@ void Emulator::Impl::SpoilPump(Channel& c, std::vector<uint8_t>& a) {
     }
 }
 
-void Emulator::Impl::Answer(Channel& c, std::vector<uint8_t> answer) {
+void Emulator::Impl::Answer(Channel& c, std::vector<uint8_t> answer, TimePoint arrival) {
     if (answer.empty()) return;
+    if (Options.Paced) {
+        // Before the last byte of the request has crossed the line no answer can begin.
+        std::unique_lock lock(StopMutex);
+        StopSignal.wait_until(lock, arrival, [&] { return Stopping.load(); });
+    }
     int delay;
     {
         std::lock_guard lock(c.Mutex);

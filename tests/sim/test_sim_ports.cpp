@@ -210,10 +210,12 @@ TEST_F(PortTest, StatusFileFollowsTheTrueState) {
 TEST_F(PortTest, PacedAnswersTakeTheirWireTime) {
     paced = true;
     Start();
-    // 13 bytes at 9600 baud, 11 bits each.
+    // The request of 8 bytes crosses the line, then the answer of 13, 11 bits a byte at 9600 baud.
     auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(TypeRead().size(), 13u);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(13 * 11 * 1000000 / 9600));
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::microseconds((8 + 13) * 11 * 1000000 / 9600));
+    EXPECT_LT(took, std::chrono::milliseconds(100));
 }
 
 }  // namespace
