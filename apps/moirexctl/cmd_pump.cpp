@@ -4,7 +4,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <iostream>
 #include <optional>
 #include <string>
