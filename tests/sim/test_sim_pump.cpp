@@ -1,6 +1,7 @@
 // The emulated syringe pump: its protocol on the port and its timing model.
 
 #include <cmath>
+#include <thread>
 
 #include "sim/PumpModel.h"
 #include "sim/SimTestSupport.h"
@@ -147,6 +148,29 @@ TEST(PumpModelTest, CommandsWithoutRWaitForR) {
     pump.Advance(7);
     EXPECT_EQ(pump.Position(), 1200);
     EXPECT_EQ(pump.VolumeDispensed_ul(), 0);  // filling is no dispensing
+}
+
+}  // namespace
+}  // namespace moirex::sim::testing
+
+namespace moirex::sim::testing {
+namespace {
+
+TEST(PumpTimeScaleTest, TimeScaleRunsThePumpFaster) {
+    std::string folder = MakeTempFolder();
+    {
+        EmulatorOptions o;
+        o.RuntimeFolder = folder;
+        o.Paced = false;
+        o.TimeScale = 200;  // the 2 s initialisation in 10 ms
+        Emulator sim(o);
+        std::string port = sim.PortPath(Instrument::Pump);
+        EXPECT_EQ(PumpExchange(port, "ZR"), "/0`\x03\r\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        EXPECT_EQ(PumpExchange(port, "Q"), "/0`\x03\r\n");
+        EXPECT_TRUE(sim.Pump().Initialised);
+    }
+    std::filesystem::remove_all(std::filesystem::path(folder).parent_path());
 }
 
 }  // namespace
