@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -61,7 +62,14 @@ INSTANTIATE_TEST_SUITE_P(
                       UnitCase{"kg", 2, 2000, kKiloLines}, UnitCase{"kgJ", 2, 2000, kKiloLines},
                       UnitCase{"g", 2, 2, {}},
                       // The comparison is exact: other spellings are taken as grams.
-                      UnitCase{"LN", 2, 2, {}}, UnitCase{"ln ", 2, 2, {}}, UnitCase{"", 2, 2, {}}));
+                      UnitCase{"LN", 2, 2, {}}, UnitCase{"ln ", 2, 2, {}}, UnitCase{"", 2, 2, {}}),
+    // Test names show the unit, so a failure says which conversion broke.
+    [](const ::testing::TestParamInfo<UnitCase>& info) {
+        std::string name = std::to_string(info.index) + "_";
+        for (const char* c = info.param.unit; *c; ++c)
+            name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        return name;
+    });
 
 // MFC A with gas table 3 in litres; the fake controller answers register by register.
 class ReadTotalizerTest : public ::testing::Test {
