@@ -298,10 +298,12 @@ bool TSerialPort::SetTimeOuts(int ComDevice) {
 
 bool TSerialPort::SetBuffers(int ComDevice) {
     if (ComDevice < 0) return false;
-    // The kernel's queues are at least 4096 bytes and cannot be sized. What they still hold from
-    // before the open (a late answer to an earlier exchange) is discarded, as a port that was
-    // closed would never have received it.
-    if (::tcflush(ComDevice, TCIOFLUSH) != 0) {
+    // The kernel's queues are at least 4096 bytes and cannot be sized. What the input queue still
+    // holds from before the open (a late answer to an earlier exchange) is discarded, as a port
+    // that was closed would never have received it. The output queue is left alone: it may still
+    // carry the previous exchange's command (a pump command sent without waiting for its answer),
+    // which must reach the instrument.
+    if (::tcflush(ComDevice, TCIFLUSH) != 0) {
         LogOsFailure("Buffers refused by", fPort, errno);
         return false;
     }
