@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Command.h"
+#include "support/Log.h"
 
 using namespace moirexctl;
 
@@ -34,6 +35,9 @@ bool WantsHelp(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The log channels get their categories as in the window program, so that the driver's
+    // "SerialPort" lines are told apart wherever a destination is attached.
+    moirex::InitLogChannels();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
         PrintOverview(std::cerr);
