@@ -1,0 +1,110 @@
+#include "core/ProgramFile.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace moirex {
+namespace {
+
+TEST(ProgramFile, ReadsSegmentsSkippingCommentsAndNamingUnnamedOnes) {
+    const auto r = ParseProgramFile(
+        "\xEF\xBB\xBF# demo\r\n"
+        " name , hours,gas_a_ugpm,gas_b_ugpm,fluid_ugpm\r\n"
+        "\r\n"
+        "Flush,0.25,0,20000,0\r\n"
+        "# a pulsed one\r\n"
+        " ,0.5,1500,20000,3000.5\r\n"
+        ",0,0,0,0");
+    ASSERT_TRUE(r.Ok()) << r.Errors.front();
+    ASSERT_EQ(r.Segments.size(), 3u);
+    EXPECT_EQ(r.Segments[0].Name, "Flush");
+    EXPECT_EQ(r.Segments[0].Line, 4u);
+    EXPECT_DOUBLE_EQ(r.Segments[0].Hours, 0.25);
+    EXPECT_EQ(r.Segments[0].GasB_ugpm, 20000);
+    // Unnamed segments are numbered by their place in the program, not by their line.
+    EXPECT_EQ(r.Segments[1].Name, "ID:2");
+    EXPECT_EQ(r.Segments[1].GasA_ugpm, 1500);
+    EXPECT_DOUBLE_EQ(r.Segments[1].Fluid_ugpm, 3000.5);
+    EXPECT_EQ(r.Segments[2].Name, "ID:3");
+    EXPECT_EQ(r.Segments[2].Line, 7u);
+}
+
+TEST(ProgramFile, RefusesEveryBadLineWithItsNumberAndKeepsNoSegment) {
+    struct Case {
+        const char* line;
+        const char* expected;  // part of the error of line 3
+    } cases[] = {
+        {"a,1,2,3", "expected 5 fields"},
+        {"a,1,2,3,4,5", "expected 5 fields"},
+        {"a,1,5", "expected 5 fields"},
+        {"a,1;5,0,0,0", "hours \"1;5\" is not a number"},
+        {"a,0,5,0,0", ""},  // control: a good line
+        {"a,-0.5,0,0,0", "hours \"-0.5\" cannot be negative"},
+        {"a,nan,0,0,0", "hours \"nan\" is not a number"},
+        {"a,1,1500.5,0,0", "gas_a_ugpm \"1500.5\" is not a whole number"},
+        {"a,1,0,-1,0", "gas_b_ugpm \"-1\" cannot be negative"},
+        {"a,1,0,,0", "gas_b_ugpm \"\" is not a whole number"},
+        {"a,1,0,0,1e999", "fluid_ugpm \"1e999\" is not a number"},
+        {"a,1,0,0,-3", "fluid_ugpm \"-3\" cannot be negative"},
+        {"a,1,0,99999999999999,0", "beyond any controller's range"},
+        {"a\tb,1,0,0,0", "may not hold a double quote or a TAB"},
+    };
+    for (const Case& c : cases) {
+        const std::string text = std::string("# x\n") + std::string(ProgramFileHeader) + "\n" + c.line + "\nok,1,0,0,0\n";
+        const auto r = ParseProgramFile(text);
+        if (std::string(c.expected).empty()) {
+            EXPECT_TRUE(r.Ok()) << c.line;
+            continue;
+        }
+        ASSERT_EQ(r.Errors.size(), 1u) << c.line;
+        EXPECT_EQ(r.Errors[0].rfind("line 3: ", 0), 0u) << r.Errors[0];
+        EXPECT_NE(r.Errors[0].find(c.expected), std::string::npos) << r.Errors[0];
+        EXPECT_TRUE(r.Segments.empty()) << c.line;
+    }
+}
+
+TEST(ProgramFile, ReportsAllFaultsOfAllLines) {
+    const auto r = ParseProgramFile(std::string(ProgramFileHeader) + "\nx,-1,a,0,0\ny,1,0,0,0\nz,1,0,0\n");
+    ASSERT_EQ(r.Errors.size(), 3u);
+    EXPECT_EQ(r.Errors[0].rfind("line 2: hours", 0), 0u);
+    EXPECT_EQ(r.Errors[1].rfind("line 2: gas_a_ugpm", 0), 0u);
+    EXPECT_EQ(r.Errors[2].rfind("line 4: expected 5 fields", 0), 0u);
+}
+
+TEST(ProgramFile, HeaderAndEmptyProgram) {
+    EXPECT_EQ(ParseProgramFile("").Errors.at(0), "the file holds no header line \"" + std::string(ProgramFileHeader) + "\"");
+    EXPECT_EQ(ParseProgramFile("# only\n\n").Errors.size(), 1u);
+    EXPECT_EQ(ParseProgramFile(std::string(ProgramFileHeader) + "\n# nothing\n").Errors.at(0), "the file holds no segment");
+    // A segment line where the header belongs.
+    const auto r = ParseProgramFile("a,1,0,0,0\n");
+    ASSERT_FALSE(r.Ok());
+    EXPECT_EQ(r.Errors[0].rfind("line 1: expected the header line", 0), 0u);
+    // Columns in another order are not taken for the header.
+    EXPECT_FALSE(ParseProgramFile("name,hours,gas_b_ugpm,gas_a_ugpm,fluid_ugpm\na,1,0,0,0\n").Ok());
+}
+
+TEST(ProgramFile, WrittenTextReadsBackToTheSameProgram) {
+    std::vector<TProgramSegment> program = {
+        {"Flush, dry", 0.1 + 0.2, 0, 20000, 0, 0},
+        {"ID:2", 1.0 / 3.0, 1500, 0, 3000.25, 0},
+    };
+    const auto r = ParseProgramFile(FormatProgramFile(program));
+    ASSERT_TRUE(r.Ok()) << r.Errors.front();
+    ASSERT_EQ(r.Segments.size(), 2u);
+    EXPECT_EQ(r.Segments[0].Name, "Flush  dry");
+    EXPECT_EQ(r.Segments[0].Hours, program[0].Hours);
+    EXPECT_EQ(r.Segments[1].Name, "ID:2");
+    EXPECT_EQ(r.Segments[1].Hours, program[1].Hours);
+    EXPECT_EQ(r.Segments[1].GasA_ugpm, 1500);
+    EXPECT_EQ(r.Segments[1].Fluid_ugpm, 3000.25);
+}
+
+TEST(ProgramFile, UnreadableFileIsOneError) {
+    const auto r = ReadProgramFile("/nonexistent/program.csv");
+    ASSERT_EQ(r.Errors.size(), 1u);
+    EXPECT_NE(r.Errors[0].find("cannot read \"/nonexistent/program.csv\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace moirex
