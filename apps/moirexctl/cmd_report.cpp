@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Command.h"
+#include "SegmentBuild.h"
 #include "form/Dialogs.h"
 #include "form/Form.h"
 #include "model/FlowSetpoints.h"
@@ -106,26 +107,15 @@ int RunReport(const std::vector<std::string>& argv) {
     moirex::TMixer mixer{form, dialogs};
     mixer.MixerState = moirex::TMixerState::msReady;
 
-    // The pump's defaults, then its fluid as "Set to water" and "Apply and save" leave it.
-    moirex::TPumpDetails& pump = mixer.PumpDetails;
-    pump.SYRINGE_VOLUMEul = syringe;
-    pump.SYRINGE_STEPS = 24000;
-    pump.SYRINGE_MAXSPEED = 1000;
-    pump.FLUID_MAX_PPM = static_cast<int32_t>(ppmLimit);
-    pump.Port = "SIM";
-    form.RtDoubleEditSyringeVolume.SetValue(syringe);
-    form.RtIntegerEditFluidPPMLimit.SetValue(ppmLimit);
     form.RtDoubleEditCustomTemp.SetValue(temp);
     form.RtDoubleEditCustomPressure.SetValue(pressure);
     form.RtDoubleEditStepDuration.SetValue(hours);
     form.EditStepComments.SetText(args.Text("--comment", ""));
-    moirex::FillComponentBoxes(mixer);
-    moirex::ButtonRestoreWaterClick(mixer);
-    if (!moirex::AssignFluidMixtureToPump(mixer)) {
-        for (const auto& text : dialogs.Texts()) std::cerr << "moirexctl report: " << text << "\n";
+    std::string pumpError;
+    if (!SetUpWaterPump(mixer, syringe, ppmLimit, "SIM", pumpError)) {
+        std::cerr << "moirexctl report: " << pumpError << "\n";
         return ExitFailed;
     }
-    moirex::SetFluidRange(mixer);
 
     ValidatedController(mixer.MFCADetails, gasA, rangeMin, rangeMax);
     ValidatedController(mixer.MFCBDetails, gasB, 0, 0);

@@ -1,0 +1,102 @@
+#include "SegmentBuild.h"
+
+#include "form/Dialogs.h"
+#include "form/Form.h"
+#include "model/FlowSetpoints.h"
+#include "model/FluidDesigner.h"
+#include "core/SegmentProgram.h"
+#include "support/TextFormat.h"
+
+namespace moirexctl {
+
+bool SetUpWaterPump(moirex::TMixer& mixer, double syringe_ul, int64_t ppmLimit, const std::string& port,
+                    std::string& error) {
+    moirex::TPumpDetails& pump = mixer.PumpDetails;
+    pump.SYRINGE_VOLUMEul = syringe_ul;
+    pump.SYRINGE_STEPS = 24000;
+    pump.SYRINGE_MAXSPEED = 1000;
+    pump.FLUID_MAX_PPM = static_cast<int32_t>(ppmLimit);
+    pump.Port = port;
+    mixer.Form.RtDoubleEditSyringeVolume.SetValue(syringe_ul);
+    mixer.Form.RtIntegerEditFluidPPMLimit.SetValue(ppmLimit);
+    moirex::FillComponentBoxes(mixer);
+    moirex::ButtonRestoreWaterClick(mixer);
+    moirex::ScriptedDialogs* scripted = dynamic_cast<moirex::ScriptedDialogs*>(&mixer.Dlg);
+    const size_t shownBefore = scripted ? scripted->shown.size() : 0;
+    if (!moirex::AssignFluidMixtureToPump(mixer)) {
+        error.clear();
+        if (scripted)
+            for (size_t i = shownBefore; i < scripted->shown.size(); ++i)
+                error += (error.empty() ? "" : "; ") + scripted->shown[i].text;
+        if (error.empty()) error = "the pump's fluid could not be applied";
+        return false;
+    }
+    moirex::SetFluidRange(mixer);
+    return true;
+}
+
+namespace {
+
+std::string Ugpm(double v) { return moirex::FormatGeneral(v) + " µg/min"; }
+
+}  // namespace
+
+SegmentBuildOutcome AddProgramSegment(moirex::TMixer& mixer, const moirex::TProgramSegment& segment) {
+    SegmentBuildOutcome out;
+    moirex::TForm1& form = mixer.Form;
+    const size_t before = mixer.StepProgram.size();
+
+    form.EditStepComments.SetText(segment.Name);
+    form.RtDoubleEditStepDuration.SetValue(segment.Hours);
+
+    // Gas A: above the controller's maximum it is held at the maximum (rounded down).
+    form.RtIntegerEditY1Flow.SetValue(segment.GasA_ugpm);
+    moirex::FlowUpdateY1(mixer, false);
+    const int64_t a = form.RtIntegerEditY1Flow.Value();
+    if (a != segment.GasA_ugpm) {
+        const auto& e = mixer.MFCADetails.LUT[mixer.MFCADetails.ActiveLUT];
+        out.Corrections.push_back("gas A " + Ugpm(static_cast<double>(segment.GasA_ugpm)) + " corrected to " +
+                                  Ugpm(static_cast<double>(a)) + ": MFC A's maximum for " + e.NameOwn + " is " +
+                                  moirex::FormatGeneral(e.RangeMax) + " g/min");
+    }
+
+    // Gas B: also set to 0 when at or below the controller's minimum, which it cannot hold.
+    form.RtIntegerEditY2Flow.SetValue(segment.GasB_ugpm);
+    moirex::FlowUpdateY2(mixer, false);
+    const int64_t b = form.RtIntegerEditY2Flow.Value();
+    if (b != segment.GasB_ugpm) {
+        const auto& e = mixer.MFCBDetails.LUT[mixer.MFCBDetails.ActiveLUT];
+        const std::string why = b == 0 ? "MFC B cannot hold a flow at or below its minimum for " + e.NameOwn + " of " +
+                                             moirex::FormatGeneral(e.RangeMin) + " g/min"
+                                       : "MFC B's maximum for " + e.NameOwn + " is " +
+                                             moirex::FormatGeneral(e.RangeMax) + " g/min";
+        out.Corrections.push_back("gas B " + Ugpm(static_cast<double>(segment.GasB_ugpm)) + " corrected to " +
+                                  Ugpm(static_cast<double>(b)) + ": " + why);
+    }
+
+    // Fluid: held within the pump's range; the pump command's achievable flow is what is dosed.
+    form.RtDoubleEditFluidFlow.SetValue(segment.Fluid_ugpm);
+    moirex::FluidFlowUpdate(mixer);
+    const double wanted = form.RtDoubleEditFluidFlow.Value();
+    if (wanted != segment.Fluid_ugpm)
+        out.Corrections.push_back("fluid " + Ugpm(segment.Fluid_ugpm) + " corrected to " + Ugpm(wanted) +
+                                  ": the pump's range for this syringe and fluid ends there");
+    const double achieved = form.RtDoubleEditAchievableFluid.Value();
+    if (wanted > 0 && achieved != wanted)
+        out.Corrections.push_back("fluid " + Ugpm(wanted) + " dosed as " + Ugpm(achieved) + " by pump command \"" +
+                                  form.Label30.Caption() + "\"");
+
+    form.Memo1.Clear();
+    moirex::ButtonAddStepClick(mixer);
+    out.Added = mixer.StepProgram.size() == before + 1;
+    if (!out.Added) {
+        if (a == 0 && b == 0 && achieved <= 0)
+            out.Refusal = "no flow is left to dose (a segment needs gas A, gas B or fluid above 0)";
+        else
+            out.Refusal = "the fluid's concentration lies above the upper limit of " +
+                          std::to_string(mixer.PumpDetails.FLUID_MAX_PPM) + " ppm";
+    }
+    return out;
+}
+
+}  // namespace moirexctl

@@ -1,0 +1,33 @@
+#pragma once
+// Shared by the commands that build segments on the window's controls (report, run): the pump
+// as "Set to water" and "Apply and save" leave it, and a segment of the program file built as
+// the segment editor builds it.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/ProgramFile.h"
+#include "state/MixerState.h"
+
+namespace moirexctl {
+
+// The pump's defaults for a syringe of `syringe_ul` µl on `port`, the fluid upper limit, then pure
+// water as the pump's fluid and the fluid flow's range. False (with the dialog texts in `error`)
+// when the fluid could not be applied.
+bool SetUpWaterPump(moirex::TMixer& mixer, double syringe_ul, int64_t ppmLimit, const std::string& port,
+                    std::string& error);
+
+// What happened to one segment's wanted flows on the way into the segment record.
+struct SegmentBuildOutcome {
+    bool Added = false;                  // the segment editor stored it
+    std::vector<std::string> Corrections;  // each wanted flow that was changed, and why
+    std::string Refusal;                 // why it was not stored
+};
+
+// Puts the segment into the editors (name, duration, the three wanted flows), brings them within
+// what the controllers' active gas tables and the pump can do as the flow editors do, and appends
+// it with "Add or Save Segment". The mixer must be msReady with both controllers validated.
+SegmentBuildOutcome AddProgramSegment(moirex::TMixer& mixer, const moirex::TProgramSegment& segment);
+
+}  // namespace moirexctl
