@@ -1,10 +1,54 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs the mixer's main job.
+# Installs what is needed, builds, and runs the mixer's main job: a short segment program on the
+# instrument emulator, with the run log and the recipe file it leaves. Needs no hardware.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)"
 ctl=build/apps/moirexctl/moirexctl
+sim=build/apps/moirex-sim/moirex-sim
 "$ctl" --version
-"$ctl" --help
+
+# A private folder for the emulator's ports and for the mixer's files (recipe, logs, INI file).
+work=$(mktemp -d /tmp/moirex-demo.XXXXXX)
+sim_pid=""
+cleanup() {
+  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
+    kill -TERM "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+}
+trap cleanup EXIT
+
+"$sim" --runtime-dir "$work/ports" --status "$work/sim-status.json" </dev/null >"$work/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do
+  [ -e "$work/ports/pump" ] && [ -e "$work/ports/mfc-a" ] && [ -e "$work/ports/mfc-b" ] && break
+  kill -0 "$sim_pid" 2>/dev/null || { cat "$work/sim.log"; exit 1; }
+  sleep 0.1
+done
+cat "$work/sim.log"
+
+echo
+echo "== Segment program examples/demo-program.csv"
+cat examples/demo-program.csv
+echo
+echo "== moirexctl run"
+status=0
+MOIREX_HOME="$work/home" "$ctl" run examples/demo-program.csv \
+  --pump "$work/ports/pump" --mfc-a "$work/ports/mfc-a" --mfc-b "$work/ports/mfc-b" \
+  --gas-a N2 --gas-b Ar --data "$work/flows.csv" --yes || status=$?
+
+echo
+echo "== Flow readings (first lines of $work/flows.csv)"
+head -n 8 "$work/flows.csv" 2>/dev/null || true
+echo
+for f in "$work"/home/Userdata/Recipe*.txt; do
+  [ -e "$f" ] || continue
+  echo "== Recipe file $f"
+  tr -d '\r' <"$f"
+done
+echo
+echo "moirexctl run ended with status $status; files kept in $work"
+exit "$status"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Command.h"
-#include "SegmentBuild.h"
+#include "core/ProgramSegments.h"
 #include "form/Dialogs.h"
 #include "form/Form.h"
 #include "model/FlowSetpoints.h"
@@ -112,7 +112,7 @@ int RunReport(const std::vector<std::string>& argv) {
     form.RtDoubleEditStepDuration.SetValue(hours);
     form.EditStepComments.SetText(args.Text("--comment", ""));
     std::string pumpError;
-    if (!SetUpWaterPump(mixer, syringe, ppmLimit, "SIM", pumpError)) {
+    if (!moirex::SetUpWaterPump(mixer, syringe, ppmLimit, "SIM", pumpError)) {
         std::cerr << "moirexctl report: " << pumpError << "\n";
         return ExitFailed;
     }

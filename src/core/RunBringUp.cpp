@@ -1,4 +1,4 @@
-#include "RunBringUp.h"
+#include "core/RunBringUp.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,7 +10,7 @@
 #include "support/Clock.h"
 #include "support/TextFormat.h"
 
-namespace moirexctl {
+namespace moirex {
 
 bool PumpFindInitHamilton(const std::string& port, const FeedbackSink& sink) {
     moirex::TPSD4 pump([&](const std::string& message) { sink(message); });
@@ -149,4 +149,4 @@ std::string GasConfirmationQuestion(const std::string& oldGasA, const std::strin
            n + n + "Otherwise proceed to flush the mixer.";
 }
 
-}  // namespace moirexctl
+}  // namespace moirex

@@ -9,7 +9,7 @@
 
 #include "state/MixerState.h"
 
-namespace moirexctl {
+namespace moirex {
 
 // Every feedback line (the lines the Setup page's feedback memo would get) goes here as it is made.
 using FeedbackSink = std::function<void(const std::string& line)>;
@@ -41,4 +41,4 @@ std::string GasConfirmationQuestion(const std::string& oldGasA, const std::strin
                                     const std::string& oldGasB, const std::string& newGasB);
 inline constexpr const char* GasConfirmationCaption = "Confirm selected gases";
 
-}  // namespace moirexctl
+}  // namespace moirex

@@ -1,4 +1,4 @@
-#include "SegmentBuild.h"
+#include "core/ProgramSegments.h"
 
 #include "form/Dialogs.h"
 #include "form/Form.h"
@@ -7,7 +7,7 @@
 #include "core/SegmentProgram.h"
 #include "support/TextFormat.h"
 
-namespace moirexctl {
+namespace moirex {
 
 bool SetUpWaterPump(moirex::TMixer& mixer, double syringe_ul, int64_t ppmLimit, const std::string& port,
                     std::string& error) {
@@ -99,4 +99,4 @@ SegmentBuildOutcome AddProgramSegment(moirex::TMixer& mixer, const moirex::TProg
     return out;
 }
 
-}  // namespace moirexctl
+}  // namespace moirex

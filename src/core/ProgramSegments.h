@@ -1,7 +1,7 @@
 #pragma once
-// Shared by the commands that build segments on the window's controls (report, run): the pump
-// as "Set to water" and "Apply and save" leave it, and a segment of the program file built as
-// the segment editor builds it.
+// Building segments on the window's controls from outside the window (moirexctl report and run,
+// the benchmarks): the pump as "Set to water" and "Apply and save" leave it, and a segment of the
+// program file built as the segment editor builds it.
 
 #include <cstdint>
 #include <string>
@@ -10,7 +10,7 @@
 #include "core/ProgramFile.h"
 #include "state/MixerState.h"
 
-namespace moirexctl {
+namespace moirex {
 
 // The pump's defaults for a syringe of `syringe_ul` µl on `port`, the fluid upper limit, then pure
 // water as the pump's fluid and the fluid flow's range. False (with the dialog texts in `error`)
@@ -30,4 +30,4 @@ struct SegmentBuildOutcome {
 // it with "Add or Save Segment". The mixer must be msReady with both controllers validated.
 SegmentBuildOutcome AddProgramSegment(moirex::TMixer& mixer, const moirex::TProgramSegment& segment);
 
-}  // namespace moirexctl
+}  // namespace moirex
