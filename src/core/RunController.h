@@ -1,0 +1,113 @@
+#pragma once
+// The run controller: Start, Stop, the 50 ms tick that drives the segment program, the stop
+// procedure, and the main thread's set-point write to a mass flow controller.
+//
+// Everything here runs on the main thread. The context ties the mixer state to the worker
+// (TMFCThread), the hand-over that runs the worker's DataExchange on the main thread, and the
+// clock. The segment clock is the monotonic clock of the context: StepStartTime in the mixer
+// state stays a date-time for display only, so a clock change cannot end a segment early or late.
+//
+// Typical headless use (the window does the same from its timer and buttons):
+//     TQueuedHandOver handOver;
+//     TRunContext run(mixer, handOver);
+//     mixer.TickReady = true;            // start-up does this in the program
+//     ButtonApplyClick(run);             // Start
+//     while (...) { handOver.processPending(); Timer1Timer(run); sleep 50 ms; }
+//     ButtonStopClick(run);              // Stop; the next ticks run the stop procedure
+// A run has ended when MixerState is msReady or msStopFailed after it was msOperating, and
+// WorkerRunning(run) is false.
+//
+// No routine here waits for the operator: refusals of Start and Stop are message boxes of the
+// mixer's Dialogs (the window shows them; headless callers give a Dialogs that prints), and every
+// message of the pump driver goes to the run log (MemoLog).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "core/MainThreadHandOver.h"
+#include "core/ThreadData.h"
+#include "state/MixerState.h"
+#include "support/Clock.h"
+#include "support/DateTime.h"
+
+namespace moirex {
+
+class TMFCThread;
+class TMemo;
+
+// Refusal texts of Start and Stop.
+inline constexpr const char* InstrumentsNotInitialized = "Instruments not initialized. Cannot proceed.";
+inline constexpr const char* MixerNotReady = "Mixer is not ready. Stop current instructions first.";
+inline constexpr const char* NoSegmentProgram = "No segment program to execute.";
+// The pump command of a segment without fluid: valve to input, fill the syringe, valve to output.
+inline constexpr const char* NoFluidPumpCommand = "IV6000A24000OR";
+inline constexpr const char* CouldNotStopFlow =
+    "Could not stop flow! Manually power off the mixer to ensure flow is stopped!";
+
+struct TRunContext {
+    explicit TRunContext(TMixer& mixer, TMainThreadHandOver& handOver, Clock& clock = SystemClock());
+    // Stops and frees a worker that is still running (its hand-overs are served meanwhile).
+    ~TRunContext();
+    TRunContext(const TRunContext&) = delete;
+    TRunContext& operator=(const TRunContext&) = delete;
+
+    TMixer& Mixer;
+    TMainThreadHandOver& HandOver;
+    // Segment clock and the stop procedure's waits.
+    Clock& Clk;
+    // The worker's pauses (50 ms between passes, 1 s after a failed exchange) and its sample
+    // times; the same clock unless a test wants the tick on a manual clock and the worker real.
+    Clock* WorkerClock = nullptr;
+
+    TThreadData ThreadData;
+    std::unique_ptr<TMFCThread> MFCThread;
+    // Monotonic time (Clk) at which the current segment started.
+    double StepStartSeconds = 0;
+
+    // The folder of the recipe file written at Start; empty: the mixer's Userdata folder.
+    std::string UserdataFolder;
+    // The longest of the stop procedure's random waits between looks at the worker (ms, the
+    // random wait is 0 .. this − 1). Through Clk, so a test clock makes them instant.
+    int32_t StopPollMaxMs = 1000;
+    // Local date-time for display and records; a test may fix it.
+    std::function<TDateTime()> Now;
+
+    // Observers, all called on the main thread.
+    // Every line that reaches the run log (MemoLog) or MemoSetupFeedback, as it is added there
+    // (with its time stamp; a worker message of several lines is one entry).
+    std::function<void(const TMemo& memo, const std::string& line)> OnLogLine;
+    // After each of the worker's hand-overs, once FlowStatus holds its readings.
+    std::function<void()> OnHandOver;
+
+    // Internal: the random waits of the stop procedure.
+    std::minstd_rand Random{20240229};
+};
+
+// Start: the recipe file, the checks, the worker, msOperating.
+void ButtonApplyClick(TRunContext& ctx);
+// Stop: msStopping (or only the refusal in msSimulation); the stop itself runs in the next tick.
+void ButtonStopClick(TRunContext& ctx);
+// The 50 ms timer: runs Tick when TickReady, with TickReady as its Done flag.
+void Timer1Timer(TRunContext& ctx);
+// One tick by MixerState. Done is false while it runs and true on every exit.
+void Tick(TRunContext& ctx, bool& Done);
+// The stop procedure: pump, worker, MFC A and MFC B; msReady or msStopFailed.
+void StopMixer(TRunContext& ctx);
+// Stops any previous worker, then makes a new one (not started).
+void StartThread(TRunContext& ctx);
+// Asks the worker to stop, serves its hand-overs until it has ended, and frees it.
+void StopAndKillThread(TRunContext& ctx);
+// Writes `flow` (g/min) to the set-point register of the controller; true when it was accepted.
+// Logs the outcome to the run log.
+bool SetMFCFlow(TRunContext& ctx, TMFCDetails details, double flow);
+
+// True between Start and the end of the stop procedure (a worker exists).
+bool WorkerRunning(const TRunContext& ctx);
+
+// Connects ButtonApply and ButtonStop of the mixer's window to Start and Stop of this context.
+void BindRunButtons(TRunContext& ctx);
+
+}  // namespace moirex
