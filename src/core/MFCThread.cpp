@@ -1,0 +1,184 @@
+#include "core/MFCThread.h"
+
+#include <exception>
+#include <utility>
+
+#include "core/Totalizer.h"
+#include "devices/SerialPortVogtlin.h"
+#include "support/DateTime.h"
+#include "support/Log.h"
+#include "support/TextFormat.h"
+
+namespace moirex {
+
+namespace {
+
+// Read-out time-outs of the worker's ports: a set-point write waits a little longer for its answer.
+constexpr uint32_t kReadoutMs = 50;
+constexpr uint32_t kSetFlowReadoutMs = 75;
+constexpr int64_t kPassPauseMs = 50;
+constexpr int64_t kFailurePauseMs = 1000;
+constexpr int32_t kMFCBAddress = 2;
+
+void Log(const std::string& line) { FormLogger().Send(line); }
+
+}  // namespace
+
+TMFCThread::TMFCThread(TThreadData& threadData, TFlowStatus& flowStatus,
+                       TMainThreadHandOver& handOver, Clock& clock, int32_t maTickSize,
+                       std::string gasBPort, std::function<void(const std::string&)> memoLog)
+    : rules(maTickSize),
+      GasBPort(std::move(gasBPort)),
+      threadData_(threadData),
+      flowStatus_(flowStatus),
+      handOver_(handOver),
+      clock_(clock),
+      memoLog_(std::move(memoLog)) {}
+
+TMFCThread::~TMFCThread() {
+    ToStop.store(true);
+    Join();
+}
+
+void TMFCThread::Start() {
+    if (thread_.joinable()) return;
+    thread_ = std::thread([this] { Run(); });
+}
+
+void TMFCThread::Join() {
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+bool TMFCThread::ReadTotalizer(double& Value) {
+    MethodScope scope(FormLogger(), "Thread: ReadTotalizer");
+    bool ok = false;
+    {
+        TVogtlinPort port;
+        port.UseControllerSettings(MFCD.ComPortName, kReadoutMs);
+        ok = ReadTotalizerValue(
+            MFCD,
+            [&](uint16_t reg) { return port.ReadF32(MFCD.ModBusAddress, reg); }, Value,
+            [](const std::string& line) { Log(line); });
+    }  // the port is freed before the time of the reading is taken
+    return ok;
+}
+
+bool TMFCThread::ReadFlow(const std::string& Port, int32_t Addr, double& Flow) {
+    TSerialResponse r;
+    {
+        TVogtlinPort port;
+        port.UseControllerSettings(Port, kReadoutMs);
+        r = port.ReadF32(static_cast<uint32_t>(Addr), MFCRegisterFlow);
+    }
+    return AcceptFlowReading(r, Flow);
+}
+
+bool TMFCThread::SetFlow(double Flow) {
+    TSerialResponse r;
+    {
+        TVogtlinPort port;
+        port.UseControllerSettings(MFCD.ComPortName, kSetFlowReadoutMs);
+        r = port.WriteF32(MFCD.ModBusAddress, MFCRegisterSetPoint, static_cast<float>(Flow));
+    }
+    const bool ok = r.Status.empty();
+    if (ok) MFCD.CurrentSetFlow = Flow;
+    aMessage += SetFlowMemoLine(MFCD.MFCName, Flow, ok);
+    return ok;
+}
+
+void TMFCThread::DataExchange() {
+    if (threadData_.In_NewSegment) {
+        rules.AcceptMixture(threadData_.In_MixD);
+        threadData_.In_NewSegment = false;
+    }
+    ToStop.store(threadData_.In_ToStop);
+    threadData_.Out_Stopped = Stopped.load();
+    if (!aMessage.empty()) {
+        if (memoLog_) memoLog_(aMessage);
+        aMessage.clear();
+    }
+    flowStatus_ = rules.Readings(MFCD.CurrentObservedFlow, GasBFlowObserved);
+    threadData_.SomethingToTell = true;
+}
+
+bool TMFCThread::HandOver() {
+    if (handOverClosed_) return false;
+    if (!handOver_.invokeAndWait([this] { DataExchange(); })) {
+        // Nobody serves the main thread any more: end the loop, MFC A still gets its zero.
+        handOverClosed_ = true;
+        ToStop.store(true);
+        return false;
+    }
+    return true;
+}
+
+void TMFCThread::Execute() {
+    while (!ToStop.load()) {
+        const int32_t i = rules.BeginPass();
+        Stopped.store(false);
+        HandOver();
+        aMessage.clear();
+
+        Log("Thread. Loop: " + std::to_string(i));
+        Log("Reading MFC A Totalizer");
+        if (!ReadTotalizer(TotalizerNow)) {
+            Log(CouldNotTalkToMFCA);
+            aMessage = CouldNotTalkToMFCA;
+            aMessage += CRLF;
+            HandOver();
+            clock_.SleepMs(kFailurePauseMs);
+            continue;
+        }
+        const TTotalizerSample sample{TotalizerNow, clock_.MonotonicSeconds(), Now()};
+
+        if (!ReadFlow(GasBPort, kMFCBAddress, GasBFlowObserved)) {
+            GasBFlowObserved = -1;
+            Log(CouldNotTalkToMFCB);
+            aMessage = CouldNotTalkToMFCB;
+            aMessage += CRLF;
+            HandOver();
+            clock_.SleepMs(kFailurePauseMs);
+            continue;
+        }
+        Log("Thread. Gas B flow read on port " + GasBPort + " Flow: " + FormatGeneral(GasBFlowObserved));
+
+        const TPassDecision d = rules.Pass(sample, MFCD.CurrentSetFlow, MFCD.CurrentObservedFlow);
+        for (const std::string& line : d.Log) Log(line);
+        if (d.SetPoint.Write) {
+            const bool ok = SetFlow(d.SetPoint.Flow);
+            const std::string& after = ok ? d.SetPoint.LogOnSuccess : d.SetPoint.LogOnFailure;
+            if (!after.empty()) Log(after);
+        }
+        clock_.SleepMs(kPassPauseMs);
+    }
+}
+
+void TMFCThread::Run() {
+    try {
+        Execute();
+    } catch (const std::exception& e) {
+        Log(std::string("Thread. Stopped by an error: ") + e.what());
+        aMessage += std::string("Thread stopped by an error: ") + e.what();
+        aMessage += CRLF;
+    } catch (...) {
+        Log("Thread. Stopped by an unknown error");
+        aMessage += "Thread stopped by an unknown error";
+        aMessage += CRLF;
+    }
+    // Whatever ended the loop, MFC A is told to stop before the worker reports that it has.
+    try {
+        SetFlow(TMFCPassRules::FinalSetPoint().Flow);
+    } catch (...) {
+        Log("Thread. Final zero set-point failed by an error");
+    }
+    Stopped.store(true);
+    aMessage += PermanentStopMemoLine(Now());
+    try {
+        HandOver();
+    } catch (...) {
+        Log("Thread. Last hand-over failed by an error");
+    }
+    bodyEnded_.store(true);
+}
+
+}  // namespace moirex
