@@ -1,0 +1,214 @@
+#include "RunSession.h"
+
+#include <array>
+#include <charconv>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "core/MainThreadHandOver.h"
+#include "core/RunController.h"
+#include "form/Dialogs.h"
+#include "form/Form.h"
+#include "support/Clock.h"
+#include "support/DateTime.h"
+
+namespace moirexctl {
+namespace {
+
+// Shortest text that reads back as the same value, "." as decimal separator whatever the locale,
+// so the data file is plain CSV.
+std::string Number(double v) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+std::string StatusText(const moirex::TForm1& form) {
+    std::string s;
+    for (int i = 0; i < moirex::TStatusBar::PanelCount; ++i) {
+        if (i) s += " | ";
+        s += form.StatusBar1.Panel(i);
+    }
+    return s;
+}
+
+size_t ShownCount(const moirex::Dialogs& dialogs) {
+    const auto* scripted = dynamic_cast<const moirex::ScriptedDialogs*>(&dialogs);
+    return scripted ? scripted->shown.size() : 0;
+}
+
+void PrintShownSince(const moirex::Dialogs& dialogs, size_t from) {
+    const auto* scripted = dynamic_cast<const moirex::ScriptedDialogs*>(&dialogs);
+    if (!scripted) return;
+    for (size_t i = from; i < scripted->shown.size(); ++i) std::cout << "message: " << scripted->shown[i].text << std::endl;
+}
+
+// The plain queue, with a look at the readings after each of the worker's hand-overs: the data
+// file gets one row per hand-over, whether or not the worker had a message for the run log.
+class WatchedHandOver final : public moirex::TMainThreadHandOver {
+public:
+    bool invokeAndWait(std::function<void()> fn) override {
+        return queue_.invokeAndWait([this, fn = std::move(fn)] {
+            fn();
+            if (after) after();
+        });
+    }
+    int processPending() override { return queue_.processPending(); }
+    bool WaitForPending(int64_t timeoutMs) { return queue_.WaitForPending(timeoutMs); }
+
+    std::function<void()> after;  // main thread
+
+private:
+    moirex::TQueuedHandOver queue_;
+};
+
+// A run-log entry may hold several lines (the worker's messages end in CR LF): one printed line
+// each, blank ones left out.
+void PrintEntry(const char* prefix, const std::string& entry) {
+    size_t start = 0;
+    while (start <= entry.size()) {
+        size_t end = entry.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = entry.size();
+        if (end > start) std::cout << prefix << entry.substr(start, end - start) << "\n";
+        start = end + 1;
+    }
+    std::cout << std::flush;
+}
+
+}  // namespace
+
+RunSession::RunSession(moirex::TMixer& mixer, std::ostream* data, std::function<int()> stopSignals)
+    : mixer_(mixer), data_(data), stopSignals_(std::move(stopSignals)) {}
+
+int RunSession::Run() {
+    moirex::TForm1& form = mixer_.Form;
+    moirex::Clock& clock = moirex::SystemClock();
+    WatchedHandOver handOver;
+    moirex::TRunContext run(mixer_, handOver, clock);
+
+    // The last "Could not stop flow!" block, for the final report on standard error.
+    std::vector<std::string> stopFailure;
+    bool collectingFailure = false;
+    run.OnLogLine = [&](const moirex::TMemo& memo, const std::string& line) {
+        PrintEntry(&memo == &form.MemoLog ? "log: " : "setup: ", line);
+        if (line.find("Could not stop flow!") != std::string::npos) {
+            stopFailure.clear();
+            collectingFailure = true;
+        }
+        if (collectingFailure) {
+            stopFailure.push_back(line);
+            if (line.find("  Fluid stopped: ") != std::string::npos) collectingFailure = false;
+        }
+    };
+
+    double startSeconds = 0;
+    if (data_) {
+        *data_ << "time,seconds,segment,MFCA,SegmentAverage,MFCB,MovingAverage,MovingAverageMinutes\n" << std::flush;
+        handOver.after = [&] {
+            const moirex::TFlowStatus& f = mixer_.FlowStatus;
+            *data_ << moirex::FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", moirex::Now()) << ","
+                   << Number(clock.MonotonicSeconds() - startSeconds) << "," << (mixer_.CurrentStep + 1) << ","
+                   << Number(f.MFCA) << "," << Number(f.SegmentAverage) << "," << Number(f.MFCB) << ","
+                   << Number(f.MovingAverage) << "," << Number(f.MovingAverageMinutes) << "\n"
+                   << std::flush;
+        };
+    }
+
+    mixer_.TickReady = true;
+    const size_t shownBefore = ShownCount(mixer_.Dlg);
+    startSeconds = clock.MonotonicSeconds();
+    moirex::ButtonApplyClick(run);
+    PrintShownSince(mixer_.Dlg, shownBefore);
+    if (mixer_.MixerState != moirex::TMixerState::msOperating) {
+        std::cerr << "moirexctl run: the run did not start" << std::endl;
+        return 1;
+    }
+
+    std::string shownDisplay, shownStatus;
+    double lastShown = -1e9;
+    auto show = [&](bool force) {
+        const double now = clock.MonotonicSeconds();
+        if (!force && now - lastShown < 1.0) return;
+        const std::string display = form.RzLEDDisplay1.Caption();
+        const std::string status = StatusText(form);
+        bool printed = false;
+        if (display != shownDisplay) {
+            std::cout << "display: " << display << std::endl;
+            shownDisplay = display;
+            printed = true;
+        }
+        if (status != shownStatus) {
+            std::cout << "status: " << status << std::endl;
+            shownStatus = status;
+            printed = true;
+        }
+        if (printed) lastShown = now;
+    };
+
+    int signalsSeen = 0;
+    double failedSince = -1, lastRetry = 0;
+    double nextTick = clock.MonotonicSeconds();
+    while (true) {
+        handOver.processPending();
+
+        const int signals = stopSignals_();
+        if (signals > signalsSeen) {
+            if (signalsSeen == 0) {
+                std::cout << "Stop requested: the stop procedure runs; every flow is stopped before moirexctl ends"
+                          << std::endl;
+                if (mixer_.MixerState == moirex::TMixerState::msOperating) {
+                    const size_t before = ShownCount(mixer_.Dlg);
+                    moirex::ButtonStopClick(run);
+                    PrintShownSince(mixer_.Dlg, before);
+                }
+            } else {
+                std::cout << "Stop already under way: waiting for the stop procedure to confirm every flow stopped"
+                          << std::endl;
+            }
+            signalsSeen = signals;
+        }
+
+        moirex::Timer1Timer(run);
+        show(false);
+
+        const bool workerGone = !moirex::WorkerRunning(run);
+        if (workerGone && mixer_.MixerState == moirex::TMixerState::msReady) {
+            show(true);
+            std::cout << "Run ended: every flow stopped." << std::endl;
+            return 0;
+        }
+        if (workerGone && mixer_.MixerState == moirex::TMixerState::msStopFailed) {
+            const double now = clock.MonotonicSeconds();
+            if (failedSince < 0) {
+                failedSince = lastRetry = now;
+                std::cout << "The stop could not be confirmed: the stop procedure is repeated every "
+                          << Number(StopRetryPeriodSeconds) << " s for " << Number(StopRetryLimitSeconds) << " s"
+                          << std::endl;
+            }
+            if (now - failedSince >= StopRetryLimitSeconds) {
+                show(true);
+                for (const std::string& line : stopFailure) std::cerr << line << std::endl;
+                std::cerr << moirex::CouldNotStopFlow << std::endl;
+                return 4;
+            }
+            if (now - lastRetry >= StopRetryPeriodSeconds) {
+                lastRetry = now;
+                std::cout << "Repeating the stop procedure" << std::endl;
+                moirex::ButtonStopClick(run);
+            }
+        }
+
+        // The next tick 50 ms after this one; hand-overs that arrive meanwhile are served at once,
+        // so the worker never waits for a tick.
+        nextTick += 0.050;
+        double now = clock.MonotonicSeconds();
+        if (nextTick < now - 0.5) nextTick = now;  // after a long stop procedure: no burst of ticks
+        while (now < nextTick) {
+            if (handOver.WaitForPending(static_cast<int64_t>((nextTick - now) * 1000) + 1)) handOver.processPending();
+            now = clock.MonotonicSeconds();
+        }
+    }
+}
+
+}  // namespace moirexctl

@@ -1,0 +1,34 @@
+#pragma once
+// The headless run of moirexctl run: Start, the 50 ms loop that serves the worker's hand-overs and
+// ticks the run controller, the printed run log, display and status bar, the data file, and the
+// stop on a signal, until the stop procedure has confirmed every flow stopped (or a minute of
+// retries has not).
+
+#include <functional>
+#include <ostream>
+
+#include "state/MixerState.h"
+
+namespace moirexctl {
+
+class RunSession {
+public:
+    // mixer: msReady with the segment program built. data: the --data file, or null.
+    // stopSignals: how many stop signals (SIGINT, SIGTERM) have arrived so far.
+    RunSession(moirex::TMixer& mixer, std::ostream* data, std::function<int()> stopSignals);
+
+    // Exit status: 0 after a confirmed stop, 1 when Start was refused, 4 when the flows could not
+    // be confirmed stopped.
+    int Run();
+
+    // Between repeats of a stop procedure that could not confirm the stop, and how long to go on.
+    double StopRetryPeriodSeconds = 5;
+    double StopRetryLimitSeconds = 60;
+
+private:
+    moirex::TMixer& mixer_;
+    std::ostream* data_;
+    std::function<int()> stopSignals_;
+};
+
+}  // namespace moirexctl
