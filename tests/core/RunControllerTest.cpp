@@ -1,0 +1,318 @@
+// Start, Stop and the tick of the run controller on the window's controls: refusals, the readings
+// display, the graph, the segment clock, and the instruments' answers on the emulator.
+
+#include "core/RunController.h"
+
+#include <gtest/gtest.h>
+
+#include "RunControllerFixture.h"
+#include <fstream>
+
+#include "config/RunRecords.h"
+#include "support/DateTime.h"
+#include "support/TextFormat.h"
+
+namespace moirex {
+namespace {
+
+using namespace testing_run;
+
+// ---- Without instruments -------------------------------------------------------------------
+
+using RunControllerTest = RunControllerBase;
+
+TEST_F(RunControllerTest, StartRefusalsEachLeaveARecipe) {
+    struct Case {
+        TMixerState state;
+        bool withProgram;
+        const char* message;
+    };
+    const Case cases[] = {
+        {TMixerState::msSimulation, true, "Instruments not initialized. Cannot proceed."},
+        {TMixerState::msOperating, true, "Mixer is not ready. Stop current instructions first."},
+        {TMixerState::msStopFailed, true, "Mixer is not ready. Stop current instructions first."},
+        {TMixerState::msReady, false, "No segment program to execute."},
+    };
+    int second = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        // Each press at its own second, so each leaves a file of its own.
+        const TDateTime now = EncodeDateTime(2026, 3, 29, 1, 59, second++, 0);
+        ctx.Now = [now] { return now; };
+        mixer.MixerState = c.state;
+        mixer.StepProgram.clear();
+        if (c.withProgram) mixer.StepProgram.push_back(Segment(1, 0.01f, 1, 0, ""));
+        const int before = CountFiles(userdata);
+        dlg.shown.clear();
+
+        ButtonApplyClick(ctx);
+
+        EXPECT_EQ(CountFiles(userdata), before + 1);
+        EXPECT_TRUE(fs::exists(userdata / RecipeFileName(now)));
+        ASSERT_EQ(dlg.Texts(), std::vector<std::string>{c.message});
+        EXPECT_EQ(mixer.MixerState, c.state);
+        EXPECT_FALSE(WorkerRunning(ctx));
+        EXPECT_TRUE(form.PageControl1.PageEnabled(0));
+    }
+}
+
+TEST_F(RunControllerTest, StartEndsWhenTheRecipeCannotBeWritten) {
+    // A file where the folder should be.
+    fs::create_directories(userdata.parent_path());
+    { std::ofstream(userdata.string()) << "x"; }
+    mixer.MixerState = TMixerState::msReady;
+    mixer.StepProgram.push_back(Segment(1, 0.01f, 1, 0, ""));
+    ButtonApplyClick(ctx);
+    EXPECT_EQ(dlg.shown.size(), 1u);
+    EXPECT_EQ(mixer.MixerState, TMixerState::msReady);
+    EXPECT_FALSE(WorkerRunning(ctx));
+    fs::remove(userdata);
+}
+
+// The tick in msOperating with every instrument already holding the segment: only the readings.
+class ReadingsTest : public RunControllerBase {
+protected:
+    void Operate(float a, float pulsedA, float b) {
+        mixer.StepProgram = {Segment(1, a, pulsedA, b, "")};
+        mixer.MixerState = TMixerState::msOperating;
+        ctx.StepStartSeconds = clock.MonotonicSeconds();
+        ctx.ThreadData.StepMFCASet = ctx.ThreadData.StepMFCBSet = ctx.ThreadData.StepPumpSet = true;
+    }
+    void Show(const TFlowStatus& fs) {
+        mixer.FlowStatus = fs;
+        ctx.ThreadData.SomethingToTell = true;
+        bool done = true;
+        Tick(ctx, done);
+        EXPECT_TRUE(done);
+        EXPECT_FALSE(ctx.ThreadData.SomethingToTell);
+    }
+};
+
+TEST_F(ReadingsTest, PanelsAndWarnings) {
+    struct Case {
+        float a, pulsedA, b;
+        TFlowStatus fs;  // MFCA, SegmentAverage, MFCB, MovingAverage, MovingAverageMinutes
+        const char* panel0;
+        const char* panel1;
+        const char* panel3;
+        const char* panel4;
+    };
+    const Case cases[] = {
+        {1, 1, 0, {0.95, 0.5, 0, 0.2, 2.5}, "Gas A flow: 95 % of 1.000 000 g/min",
+         "Gas A 2.500 min average: 20 % of 1.000 000 g/min", "Gas B flow: 0.000 000 g/min", ""},
+        {1, 1, 0, {1.05, 0.5, 0, 0.2, 2.5}, "Gas A flow: 105 % of 1.000 000 g/min",
+         "Gas A 2.500 min average: 20 % of 1.000 000 g/min", "Gas B flow: 0.000 000 g/min", ""},
+        {1, 1, 0, {0.949, 0.5, 0, 1, 2.5}, "Gas A flow: 95 % of 1.000 000 g/min",
+         "Gas A 2.500 min average: 100 % of 1.000 000 g/min", "Gas B flow: 0.000 000 g/min",
+         "Flow A Warning"},
+        // Pulsed: the moving average is judged, not the flow of the moment.
+        {1, 0.5f, 0, {0, 0.5, 0, 1.0, 1}, "Gas A flow: 0 % of 1.000 000 g/min",
+         "Gas A 1.000 min average: 100 % of 1.000 000 g/min", "Gas B flow: 0.000 000 g/min", ""},
+        {1, 0.5f, 2, {1, 0.5, 2.2, 0.5, 1}, "Gas A flow: 100 % of 1.000 000 g/min",
+         "Gas A 1.000 min average: 50 % of 1.000 000 g/min", "Gas B flow: 110.000 %",
+         "Flow A Warning -  Flow B Warning"},
+        {0, 1, 2, {0.1, 0, 2, 0, 1}, "Gas A flow: ?", "Gas A 1.000 min average: ?",
+         "Gas B flow: 100.000 %", ""},
+        {0, 1, 2, {0, 0, 1.8, 0, 1}, "Gas A flow: ?", "Gas A 1.000 min average: ?",
+         "Gas B flow: 90.000 %", " Flow B Warning"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.panel0 + std::string(" / ") + c.panel4);
+        Operate(c.a, c.pulsedA, c.b);
+        Show(c.fs);
+        EXPECT_EQ(form.StatusBar1.Panel(0), c.panel0);
+        EXPECT_EQ(form.StatusBar1.Panel(1), c.panel1);
+        EXPECT_EQ(form.StatusBar1.Panel(2), "Gas A segment average flow: " +
+                                                FormatMask(c.fs.SegmentAverage, "0.000 000") + " g/min");
+        EXPECT_EQ(form.StatusBar1.Panel(3), c.panel3);
+        EXPECT_EQ(form.StatusBar1.Panel(4), c.panel4);
+    }
+}
+
+TEST_F(ReadingsTest, GraphEmptiedWhenTheTimeVectorExceedsGraphPoints) {
+    mixer.GraphPoints = 1000;
+    Operate(1, 1, 1);
+    for (int i = 1; i <= 1000; ++i) Show({0.5, 0.25, 0.75, 0.5, 1});
+    EXPECT_EQ(form.RtDoubleVectorTime.Count(), 1000);
+    EXPECT_EQ(form.RtDoubleVector2GasAReal.Values().back(), 0.5);
+    EXPECT_EQ(form.RtDoubleVectorGasBReal.Values().back(), 0.75);
+    EXPECT_EQ(form.RtDoubleVectorGasAAvg.Values().back(), 0.25);
+    Show({0.5, 0.25, 0.75, 0.5, 1});
+    EXPECT_EQ(form.RtDoubleVectorTime.Count(), 0);
+    EXPECT_EQ(form.RtDoubleVector2GasAReal.Count(), 0);
+    EXPECT_EQ(form.RtDoubleVectorGasBReal.Count(), 0);
+    EXPECT_EQ(form.RtDoubleVectorGasAAvg.Count(), 0);
+}
+
+TEST_F(ReadingsTest, SegmentClockIsMonotonicWhateverTheDateTimeDoes) {
+    // The local date-time falls back an hour in the middle of the segment (end of summer time).
+    TDateTime shown = EncodeDateTime(2026, 10, 25, 2, 30, 0, 0);
+    ctx.Now = [&shown] { return shown; };
+    Operate(0.01f, 1, 0);
+    mixer.StepProgram[0].StepTime = 0.75;
+    bool done = false;
+
+    clock.Advance(20 * 60);
+    shown -= 1.0 / 24;  // an hour back
+    Tick(ctx, done);
+    EXPECT_EQ(mixer.MixerState, TMixerState::msOperating);
+    EXPECT_EQ(form.RzLEDDisplay1.Caption(), "Operating, step: 1/1, time left:0.42 hours.");
+
+    clock.Advance(25 * 60);  // exactly 45 minutes: not yet over
+    Tick(ctx, done);
+    EXPECT_EQ(mixer.MixerState, TMixerState::msOperating);
+    EXPECT_FALSE(Logged("Tick:Stop"));
+
+    clock.Advance(0.05);
+    Tick(ctx, done);
+    EXPECT_EQ(mixer.MixerState, TMixerState::msStopping);
+    EXPECT_EQ(mixer.CurrentStep, 0);
+    EXPECT_TRUE(Logged("Tick:Stop"));
+    EXPECT_FALSE(ctx.ThreadData.StepMFCASet || ctx.ThreadData.StepMFCBSet || ctx.ThreadData.StepPumpSet);
+}
+
+TEST_F(ReadingsTest, ControllerWithoutAnswerHoldsTheStatusTextButNotTheClock) {
+    Operate(0.01f, 1, 0);
+    mixer.StepProgram[0].StepTime = 0.001;
+    Show({-1, 0, 0.5, 0, 1});
+    EXPECT_EQ(form.RzLEDDisplay1.Caption(), "Trying to communicate with MFC A or B");
+    clock.Advance(10);  // the segment's time runs out meanwhile
+    Show({-1, 0, 0.5, 0, 1});
+    EXPECT_EQ(mixer.MixerState, TMixerState::msOperating);
+    Show({0.01, 0, 0, 0, 1});
+    EXPECT_EQ(mixer.MixerState, TMixerState::msStopping);
+}
+
+TEST_F(RunControllerTest, StopTwiceIsStopOnce) {
+    auto snapshot = [&] {
+        return std::tuple{mixer.MixerState, form.RzLEDDisplay1.Caption(), mixer.FlowStatus.SegmentAverage,
+                          form.ButtonAddStep.Enabled(), form.ButtonSegmentDelete.Enabled(), log.size(),
+                          dlg.shown.size()};
+    };
+    mixer.MixerState = TMixerState::msOperating;
+    mixer.FlowStatus.SegmentAverage = 0.3;
+    form.ButtonAddStep.SetEnabled(false);
+    form.ButtonSegmentDelete.SetEnabled(false);
+    ButtonStopClick(ctx);
+    const auto once = snapshot();
+    EXPECT_EQ(std::get<0>(once), TMixerState::msStopping);
+    EXPECT_EQ(std::get<1>(once), "Stopping");
+    EXPECT_EQ(std::get<2>(once), 0);
+    EXPECT_TRUE(std::get<3>(once) && std::get<4>(once));
+    ButtonStopClick(ctx);
+    EXPECT_EQ(snapshot(), once);
+}
+
+TEST_F(RunControllerTest, StopInSimulationOnlyTells) {
+    BindRunButtons(ctx);
+    form.ButtonStop.Click();
+    EXPECT_EQ(dlg.Texts(), std::vector<std::string>{"Instruments not initialized. Cannot proceed."});
+    EXPECT_EQ(mixer.MixerState, TMixerState::msSimulation);
+}
+
+// ---- On the emulator ---------------------------------------------------------------------------
+
+using RunControllerEmulatorTest = RunOnEmulator;
+
+TEST_F(RunControllerEmulatorTest, ZeroLengthSegmentWithoutFluidOrGasB) {
+    mixer.StepProgram = {Segment(0, 0.01f, 1, 0, ""), Segment(1, 0.01f, 1, 0.02f, "")};
+    ButtonApplyClick(ctx);
+    ASSERT_EQ(mixer.MixerState, TMixerState::msOperating) << ::testing::PrintToString(dlg.Texts());
+    EXPECT_FALSE(form.PageControl1.PageEnabled(0));
+    EXPECT_FALSE(form.ButtonAddStep.Enabled());
+
+    bool done = false;
+    Tick(ctx, done);
+    // Everything handed over in the same tick that ends the segment.
+    const std::vector<std::string> want = {
+        "A Handled", "B Handled", "MFC B flow set to :0 g/min",
+        "C Trying to handle (Pump command:'IV6000A24000OR')", "C Handled (Pump command:'IV6000A24000OR')",
+        "Tick:Next Step: 1"};
+    ASSERT_EQ(log.size(), want.size()) << LogText();
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_NE(log[i].find(want[i]), std::string::npos) << log[i];
+    EXPECT_EQ(mixer.CurrentStep, 1);
+    EXPECT_EQ(emulator.Mfc(Instrument::MfcB).SetPoint, 0.0f);
+    // The emulator keeps the command without its closing run letter.
+    EXPECT_EQ(emulator.Pump().Command, "IV6000A24000O");
+
+    ButtonStopClick(ctx);
+    ASSERT_TRUE(RunUntil([&] { return Idle(); }));
+    EXPECT_EQ(mixer.MixerState, TMixerState::msReady) << LogText();
+}
+
+TEST_F(RunControllerEmulatorTest, MFCBRefusingItsSetPointIsTriedEveryTick) {
+    emulator.SetRefuseSetPoint(Instrument::MfcB, true);
+    mixer.StepProgram = {Segment(1, 0.01f, 1, 0.02f, "")};
+    ButtonApplyClick(ctx);
+    bool done = false;
+    for (int tick = 1; tick <= 4; ++tick) {
+        Tick(ctx, done);
+        EXPECT_EQ(Count("B Handled"), tick);
+        EXPECT_EQ(Count("Failed to set MFC B flow to :"), tick);
+    }
+    EXPECT_EQ(Count("A Handled"), 1);
+    EXPECT_EQ(Count("C Handled"), 1);
+    emulator.SetRefuseSetPoint(Instrument::MfcB, false);
+    Tick(ctx, done);
+    Tick(ctx, done);
+    EXPECT_EQ(Count("B Handled"), 5);
+    EXPECT_EQ(Count("MFC B flow set to :"), 1);
+    EXPECT_NEAR(emulator.Mfc(Instrument::MfcB).SetPoint, 0.02f, 1e-7);
+
+    ButtonStopClick(ctx);
+    ASSERT_TRUE(RunUntil([&] { return Idle(); }));
+}
+
+TEST_F(RunControllerEmulatorTest, PumpCommandCountsOnlyWhenThePumpTookItWithoutError) {
+    mixer.StepProgram = {Segment(1, 0, 1, 0, "IV100A2000OR")};
+    emulator.SetPumpError(9);
+    ButtonApplyClick(ctx);
+    bool done = false;
+    Tick(ctx, done);
+    Tick(ctx, done);
+    EXPECT_EQ(Count("C Failed to set pump command"), 2) << LogText();
+    EXPECT_FALSE(Logged("C Handled"));
+    EXPECT_FALSE(ctx.ThreadData.StepPumpSet);
+    // Pump messages reach the run log, never a dialog.
+    EXPECT_TRUE(dlg.shown.empty());
+
+    emulator.SetPumpError(0);
+    Tick(ctx, done);
+    EXPECT_EQ(Count("C Handled (Pump command:'IV100A2000OR')"), 1) << LogText();
+    EXPECT_TRUE(ctx.ThreadData.StepPumpSet);
+
+    ButtonStopClick(ctx);
+    ASSERT_TRUE(RunUntil([&] { return Idle(); }));
+}
+
+TEST_F(RunControllerEmulatorTest, MFCBRefusingTheStopZeroEndsInStopFailed) {
+    mixer.StepProgram = {Segment(1, 0.01f, 1, 0.02f, "")};
+    ButtonApplyClick(ctx);
+    ASSERT_TRUE(RunUntil([&] { return ctx.ThreadData.StepMFCBSet && ctx.ThreadData.StepPumpSet; }));
+    emulator.SetRefuseSetPoint(Instrument::MfcB, true);
+    ButtonStopClick(ctx);
+    ASSERT_TRUE(RunUntil([&] { return Idle(); }));
+
+    EXPECT_EQ(mixer.MixerState, TMixerState::msStopFailed);
+    EXPECT_FALSE(WorkerRunning(ctx));
+    EXPECT_TRUE(Logged("Could not stop flow!"));
+    EXPECT_TRUE(Logged("  MFC A stopped: True"));
+    EXPECT_TRUE(Logged("  MFC B stopped: False"));
+    EXPECT_TRUE(Logged("  Fluid stopped: True"));
+    EXPECT_EQ(form.Caption(), CouldNotStopFlow);
+    EXPECT_EQ(form.RzLEDDisplay1.Caption(), CouldNotStopFlow);
+    bool done = false;
+    Tick(ctx, done);
+    EXPECT_EQ(form.RzLEDDisplay1.Caption(), "Cannot stop flow. Manually power off the mixer.");
+
+    // Stop again once MFC B listens: the stop procedure is repeated and succeeds.
+    emulator.SetRefuseSetPoint(Instrument::MfcB, false);
+    ButtonStopClick(ctx);
+    ASSERT_TRUE(RunUntil([&] { return Idle(); }));
+    EXPECT_EQ(mixer.MixerState, TMixerState::msReady);
+    EXPECT_EQ(form.RzLEDDisplay1.Caption(), "Stopped");
+    EXPECT_EQ(emulator.Mfc(Instrument::MfcB).SetPoint, 0.0f);
+}
+
+}  // namespace
+}  // namespace moirex
