@@ -122,6 +122,7 @@ void ShowReadings(TRunContext& ctx, const TGasItem& A, const TGasItem& B) {
 // came back and the pump reports no error; a pump that never answered is not dosing.
 bool SendPumpCommand(TRunContext& ctx, const std::string& command) {
     TPSD4 pump(PumpSink(ctx), ctx.Clk);
+    pump.PortTiming = ctx.PumpTiming;
     if (!pump.Connect(ctx.Mixer.PumpDetails.Port)) return false;
     if (!pump.Stop()) return false;
     TSerialResponse r;
@@ -347,6 +348,7 @@ void StopMixer(TRunContext& ctx) {
     bool fluidStopped = false;
     {
         TPSD4 pump(PumpSink(ctx), ctx.Clk);
+        pump.PortTiming = ctx.PumpTiming;
         pump.Connect(m.PumpDetails.Port);
         fluidStopped = pump.Stop();
     }

@@ -29,6 +29,7 @@
 
 #include "core/MainThreadHandOver.h"
 #include "core/ThreadData.h"
+#include "devices/PSD4_Interface.h"
 #include "state/MixerState.h"
 #include "support/Clock.h"
 #include "support/DateTime.h"
@@ -72,6 +73,8 @@ struct TRunContext {
     // The longest of the stop procedure's random waits between looks at the worker (ms, the
     // random wait is 0 .. this − 1). Through Clk, so a test clock makes them instant.
     int32_t StopPollMaxMs = 1000;
+    // Poll period and read-out time-out of the pump objects of the tick and the stop procedure.
+    TPumpPortTiming PumpTiming;
     // Local date-time for display and records; a test may fix it.
     std::function<TDateTime()> Now;
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "core/MainThreadHandOver.h"
-#include "core/RunBringUp.h"
+#include "devices/PSD4_Interface.h"
 #include "core/RunController.h"
 #include "devices/UnitMFC.h"
 #include "form/Controls.h"
@@ -149,7 +149,14 @@ protected:
             ReadMFCDetails(*details, quick);
         }
         mixer.PumpDetails.Port = emulator.PortPath(Instrument::Pump);
-        pumpReady = PumpFindInitHamilton(mixer.PumpDetails.Port, [](const std::string&) {});
+        ctx.PumpTiming = TPumpPortTiming{5, 150};
+        {
+            TPSD4 pump({}, quick);
+            pump.PortTiming = ctx.PumpTiming;
+            TSerialResponse r;
+            pumpReady = pump.Connect(mixer.PumpDetails.Port) && pump.Stop() &&
+                        pump.SendCommand("ZN1L20v1000c1000K88k640IOIR", r, true) && r.Status.empty();
+        }
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (emulator.Pump().Busy && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
