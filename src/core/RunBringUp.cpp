@@ -67,7 +67,8 @@ int ChooseGasTable(const moirex::TMFCDetails& details, const std::string& choice
     for (uint32_t k = moirex::TLUT::First; k <= moirex::TLUT::Last; ++k) {
         if (details.LUT[k].NameShort.empty()) break;
         tables.push_back(k);
-        listing += (listing.empty() ? "" : ", ") + std::to_string(k) + " " + details.LUT[k].NameOwn;
+        const moirex::TLUTData& e = details.LUT[k];
+        listing += (listing.empty() ? "" : ", ") + std::to_string(k) + " " + (e.NameOwn.empty() ? e.NameShort : e.NameOwn);
     }
     int64_t number = 0;
     if (moirex::ParseInteger(choice, number)) {
