@@ -99,6 +99,7 @@ void TMFCThread::DataExchange() {
     }
     flowStatus_ = rules.Readings(MFCD.CurrentObservedFlow, GasBFlowObserved);
     threadData_.SomethingToTell = true;
+    if (OnHandOver) OnHandOver();
 }
 
 bool TMFCThread::HandOver() {
@@ -122,6 +123,9 @@ void TMFCThread::Execute() {
         Log("Thread. Loop: " + std::to_string(i));
         Log("Reading MFC A Totalizer");
         if (!ReadTotalizer(TotalizerNow)) {
+            // A controller that does not answer has no measured flow: the tick shows that it is
+            // trying to reach it, instead of the last flow it read as if it were current.
+            MFCD.CurrentObservedFlow = -1;
             Log(CouldNotTalkToMFCA);
             aMessage = CouldNotTalkToMFCA;
             aMessage += CRLF;

@@ -56,6 +56,8 @@ public:
     std::string aMessage;         // memo lines of the pass, each ending in CR LF
     std::atomic<bool> Stopped{false};
     std::atomic<bool> ToStop{false};
+    // Called on the main thread at the end of every hand-over; set before Start.
+    std::function<void()> OnHandOver;
 
     // The worker's exchanges; each makes, uses and frees its own port.
     bool ReadTotalizer(double& Value);

@@ -276,10 +276,10 @@ void StartThread(TRunContext& ctx) {
     Clock& workerClock = ctx.WorkerClock ? *ctx.WorkerClock : ctx.Clk;
     ctx.MFCThread = std::make_unique<TMFCThread>(
         ctx.ThreadData, ctx.Mixer.FlowStatus, ctx.HandOver, workerClock, ctx.Mixer.AverageSampleSize,
-        ctx.Mixer.MFCBDetails.ComPortName, [&ctx](const std::string& msg) {
-            RunLog(ctx, msg);
-            if (ctx.OnHandOver) ctx.OnHandOver();
-        });
+        ctx.Mixer.MFCBDetails.ComPortName, [&ctx](const std::string& msg) { RunLog(ctx, msg); });
+    ctx.MFCThread->OnHandOver = [&ctx] {
+        if (ctx.OnHandOver) ctx.OnHandOver();
+    };
 }
 
 void ButtonApplyClick(TRunContext& ctx) {

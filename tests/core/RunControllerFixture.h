@@ -73,6 +73,7 @@ protected:
         ctx.UserdataFolder = userdata.string();
         ctx.WorkerClock = &workerClock;
         ctx.StopPollMaxMs = 20;
+        ctx.OnHandOver = [this] { ++handOvers; };
         ctx.OnLogLine = [this](const TMemo& memo, const std::string& line) {
             if (&memo == &form.MemoLog) log.push_back(line);
         };
@@ -104,16 +105,22 @@ protected:
     bool RunUntil(const std::function<bool()>& done, double seconds = 15, double advancePerTick = 0) {
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+        auto last = std::chrono::steady_clock::now();
         while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
+            const auto now = std::chrono::steady_clock::now();
+            if (now > deadline) return false;
             handOver.processPending();
             Timer1Timer(ctx);
+            if (followRealTime) clock.Advance(std::chrono::duration<double>(now - last).count());
+            last = now;
             clock.Advance(advancePerTick);
             handOver.WaitForPending(5);
         }
         return true;
     }
 
+    // The segment clock follows real time in RunUntil (end-to-end runs).
+    bool followRealTime = false;
     fs::path userdata;
     TForm1 form;
     ScriptedDialogs dlg;
@@ -122,6 +129,7 @@ protected:
     ManualClock clock;
     SteadyClock workerClock;
     std::vector<std::string> log;
+    int handOvers = 0;
     TRunContext ctx;
 };
 
