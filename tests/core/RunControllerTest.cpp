@@ -70,7 +70,7 @@ TEST_F(RunControllerTest, StartEndsWhenTheRecipeCannotBeWritten) {
 }
 
 // The tick in msOperating with every instrument already holding the segment: only the readings.
-class ReadingsTest : public RunControllerBase {
+class RunControllerReadingsTest : public RunControllerBase {
 protected:
     void Operate(float a, float pulsedA, float b) {
         mixer.StepProgram = {Segment(1, a, pulsedA, b, "")};
@@ -88,7 +88,7 @@ protected:
     }
 };
 
-TEST_F(ReadingsTest, PanelsAndWarnings) {
+TEST_F(RunControllerReadingsTest, PanelsAndWarnings) {
     struct Case {
         float a, pulsedA, b;
         TFlowStatus fs;  // MFCA, SegmentAverage, MFCB, MovingAverage, MovingAverageMinutes
@@ -129,7 +129,7 @@ TEST_F(ReadingsTest, PanelsAndWarnings) {
     }
 }
 
-TEST_F(ReadingsTest, GraphEmptiedWhenTheTimeVectorExceedsGraphPoints) {
+TEST_F(RunControllerReadingsTest, GraphEmptiedWhenTheTimeVectorExceedsGraphPoints) {
     mixer.GraphPoints = 1000;
     Operate(1, 1, 1);
     for (int i = 1; i <= 1000; ++i) Show({0.5, 0.25, 0.75, 0.5, 1});
@@ -144,7 +144,7 @@ TEST_F(ReadingsTest, GraphEmptiedWhenTheTimeVectorExceedsGraphPoints) {
     EXPECT_EQ(form.RtDoubleVectorGasAAvg.Count(), 0);
 }
 
-TEST_F(ReadingsTest, SegmentClockIsMonotonicWhateverTheDateTimeDoes) {
+TEST_F(RunControllerReadingsTest, SegmentClockIsMonotonicWhateverTheDateTimeDoes) {
     // The local date-time falls back an hour in the middle of the segment (end of summer time).
     TDateTime shown = EncodeDateTime(2026, 10, 25, 2, 30, 0, 0);
     ctx.Now = [&shown] { return shown; };
@@ -171,7 +171,7 @@ TEST_F(ReadingsTest, SegmentClockIsMonotonicWhateverTheDateTimeDoes) {
     EXPECT_FALSE(ctx.ThreadData.StepMFCASet || ctx.ThreadData.StepMFCBSet || ctx.ThreadData.StepPumpSet);
 }
 
-TEST_F(ReadingsTest, ControllerWithoutAnswerHoldsTheStatusTextButNotTheClock) {
+TEST_F(RunControllerReadingsTest, ControllerWithoutAnswerHoldsTheStatusTextButNotTheClock) {
     Operate(0.01f, 1, 0);
     mixer.StepProgram[0].StepTime = 0.001;
     Show({-1, 0, 0.5, 0, 1});

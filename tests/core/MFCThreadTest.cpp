@@ -1,0 +1,143 @@
+// The MFC worker on its own thread against the emulated controllers, its hand-overs served by a
+// main-thread loop as the run controller serves them.
+
+#include "core/MFCThread.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "devices/UnitMFC.h"
+#include "sim/Emulator.h"
+
+namespace moirex {
+namespace {
+
+namespace fs = std::filesystem;
+using sim::Instrument;
+
+class MFCThreadTest : public ::testing::Test {
+protected:
+    static sim::EmulatorOptions Options() {
+        sim::EmulatorOptions o;
+        o.RuntimeFolder = (fs::temp_directory_path() / ("moirex-h9-worker-" + std::to_string(::getpid()))).string();
+        o.Paced = false;
+        o.Noise = false;
+        o.TimeScale = 20;
+        return o;
+    }
+    MFCThreadTest() : options(Options()), emulator(options) {
+        details.ComPortName = emulator.PortPath(Instrument::MfcA);
+        details.ModBusAddress = 1;
+        details.DynamicRangeCull = 20;
+        details.MFCName = "MFC A";
+        ManualClock quick;
+        ReadMFCDetails(details, quick);
+    }
+    ~MFCThreadTest() override {
+        if (worker) {
+            threadData.In_ToStop = true;
+            Serve([&] { return worker->BodyEnded(); });
+            worker.reset();
+        }
+        emulator.Stop();
+        fs::remove_all(options.RuntimeFolder);
+    }
+
+    // The worker's clock runs no faster than its exchanges: the pauses pass at once.
+    void StartWorker(Clock& clock) {
+        worker = std::make_unique<TMFCThread>(threadData, flowStatus, handOver, clock, 358,
+                                              emulator.PortPath(Instrument::MfcB),
+                                              [this](const std::string& m) { memo.push_back(m); });
+        worker->OnHandOver = [this] {
+            ++handOvers;
+            stoppedAtHandOver.push_back(threadData.Out_Stopped);
+        };
+        worker->MFCD = details;
+        worker->rules.LowFlow = 3.0 * details.LUT[details.ActiveLUT].RangeMin;
+        worker->Start();
+    }
+
+    bool Serve(const std::function<bool()>& done, double seconds = 10) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(int64_t(seconds * 1000));
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            handOver.processPending();
+            handOver.WaitForPending(5);
+        }
+        handOver.processPending();
+        return true;
+    }
+    int MemoCount(const std::string& text) const {
+        int n = 0;
+        for (const auto& m : memo)
+            for (size_t at = m.find(text); at != std::string::npos; at = m.find(text, at + 1)) ++n;
+        return n;
+    }
+
+    sim::EmulatorOptions options;
+    sim::Emulator emulator;
+    TMFCDetails details;
+    TThreadData threadData;
+    TFlowStatus flowStatus;
+    TQueuedHandOver handOver;
+    std::unique_ptr<TMFCThread> worker;
+    std::vector<std::string> memo;
+    std::vector<bool> stoppedAtHandOver;
+    int handOvers = 0;
+};
+
+TEST_F(MFCThreadTest, ConstantModeWritesOnceAndTheStopEndsWithZeroAndALastHandOver) {
+    SteadyClock clock;
+    StartWorker(clock);
+    TGasItem a;
+    a.Init();
+    a.GasNameLong = "Oxygen";
+    a.Mass = 0.01f;
+    threadData.In_MixD = a;
+    threadData.In_NewSegment = true;
+    ASSERT_TRUE(Serve([&] { return handOvers >= 8; }));
+    EXPECT_FALSE(threadData.In_NewSegment);
+    EXPECT_EQ(MemoCount(" Thread: MFC A flow set to :"), 1);
+    EXPECT_FLOAT_EQ(emulator.Mfc(Instrument::MfcA).SetPoint, 0.01f);
+    EXPECT_GT(flowStatus.MFCA, 0);
+    EXPECT_GE(flowStatus.MFCB, 0);
+    EXPECT_FALSE(worker->Stopped.load());
+
+    threadData.In_ToStop = true;
+    ASSERT_TRUE(Serve([&] { return worker->BodyEnded(); }));
+    EXPECT_TRUE(worker->Stopped.load());
+    EXPECT_TRUE(threadData.Out_Stopped);  // the last hand-over came after Stopped
+    ASSERT_FALSE(stoppedAtHandOver.empty());
+    EXPECT_TRUE(stoppedAtHandOver.back());
+    EXPECT_EQ(emulator.Mfc(Instrument::MfcA).SetPoint, 0.0f);
+    ASSERT_FALSE(memo.empty());
+    EXPECT_NE(memo.back().find(" MFC A: permanent stop"), std::string::npos);
+    EXPECT_NE(memo.back().find(" Thread: MFC A flow set to :0 g/min"), std::string::npos);
+}
+
+TEST_F(MFCThreadTest, ControllerWithoutAnswerPausesAndAStopDuringThePauseStillZeroesMFCA) {
+    ManualClock clock;
+    StartWorker(clock);
+    emulator.Unplug(Instrument::MfcB);
+    ASSERT_TRUE(Serve([&] { return MemoCount("Could not talk to MFC B, sleep 1 second.") >= 2; }));
+    EXPECT_EQ(flowStatus.MFCB, -1);
+    const double before = clock.MonotonicSeconds();
+    EXPECT_GE(before, 2.0);  // the pauses went through the worker's clock
+
+    emulator.Unplug(Instrument::MfcA);
+    ASSERT_TRUE(Serve([&] { return MemoCount("Could not talk to MFC A, sleep 1 second.") >= 1; }));
+    EXPECT_EQ(flowStatus.MFCA, -1);
+    emulator.Plug(Instrument::MfcA);
+    threadData.In_ToStop = true;
+    ASSERT_TRUE(Serve([&] { return worker->BodyEnded(); }));
+    EXPECT_EQ(emulator.Mfc(Instrument::MfcA).SetPoint, 0.0f);
+    EXPECT_NE(memo.back().find(" MFC A: permanent stop"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace moirex
