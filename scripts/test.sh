@@ -10,3 +10,12 @@ cmake --build build-ci -j"$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build-ci --output-on-failure -j"$jobs" --timeout 300
+
+# The threaded tests of the run (run controller, MFC worker, whole runs on the emulator) once more
+# under ThreadSanitizer.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=TSan -DMOIREX_WERROR=ON -DMOIREX_BUILD_UI=OFF \
+  -DMOIREX_BUILD_BENCH=OFF >/dev/null
+cmake --build build-tsan -j"$jobs" --target test_core
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+ctest --test-dir build-tsan --output-on-failure -j"$jobs" --timeout 300 \
+  -R '^(RunController|MFCThread|EndToEnd)'
