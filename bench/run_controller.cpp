@@ -33,23 +33,6 @@ constexpr double kMsPerByte = 11.0 * 1000.0 / 9600.0;
 constexpr int kReadFrameBytes = 8 + 9;    // read of two registers: request and answer
 constexpr int kWriteFrameBytes = 13 + 8;  // write of two registers: request and answer
 
-// The plain queue, with a look after each of the worker's hand-overs (one per pass).
-class WatchedHandOver final : public moirex::TMainThreadHandOver {
-public:
-    bool invokeAndWait(std::function<void()> fn) override {
-        return queue_.invokeAndWait([this, fn = std::move(fn)] {
-            fn();
-            if (after) after();
-        });
-    }
-    int processPending() override { return queue_.processPending(); }
-    bool WaitForPending(int64_t timeoutMs) { return queue_.WaitForPending(timeoutMs); }
-    std::function<void()> after;
-
-private:
-    moirex::TQueuedHandOver queue_;
-};
-
 struct Stats {
     double median = 0, worst = 0, mean = 0;
     size_t n = 0;
@@ -92,7 +75,7 @@ SegmentFigures RunSegment(moirex::TMixer& mixer, moirex::sim::Emulator& emu, int
         return fig;
     }
 
-    WatchedHandOver handOver;
+    moirex::TQueuedHandOver handOver;
     moirex::TRunContext run(mixer, handOver, clock);
     bool segmentOver = false;
     double massAtStart = 0, massAtEnd = 0, startSeconds = 0, lastHandOver = -1;
@@ -104,7 +87,7 @@ SegmentFigures RunSegment(moirex::TMixer& mixer, moirex::sim::Emulator& emu, int
             fig.seconds = clock.MonotonicSeconds() - startSeconds;
         }
     };
-    handOver.after = [&] {
+    run.OnHandOver = [&] {
         const double now = clock.MonotonicSeconds();
         if (segmentOver || !run.ThreadData.StepMFCBSet) {
             lastHandOver = -1;

@@ -44,25 +44,6 @@ void PrintShownSince(const moirex::Dialogs& dialogs, size_t from) {
     for (size_t i = from; i < scripted->shown.size(); ++i) std::cout << "message: " << scripted->shown[i].text << std::endl;
 }
 
-// The plain queue, with a look at the readings after each of the worker's hand-overs: the data
-// file gets one row per hand-over, whether or not the worker had a message for the run log.
-class WatchedHandOver final : public moirex::TMainThreadHandOver {
-public:
-    bool invokeAndWait(std::function<void()> fn) override {
-        return queue_.invokeAndWait([this, fn = std::move(fn)] {
-            fn();
-            if (after) after();
-        });
-    }
-    int processPending() override { return queue_.processPending(); }
-    bool WaitForPending(int64_t timeoutMs) { return queue_.WaitForPending(timeoutMs); }
-
-    std::function<void()> after;  // main thread
-
-private:
-    moirex::TQueuedHandOver queue_;
-};
-
 // A run-log entry may hold several lines (the worker's messages end in CR LF): one printed line
 // each, blank ones left out.
 void PrintEntry(const char* prefix, const std::string& entry) {
@@ -84,7 +65,7 @@ RunSession::RunSession(moirex::TMixer& mixer, std::ostream* data, std::function<
 int RunSession::Run() {
     moirex::TForm1& form = mixer_.Form;
     moirex::Clock& clock = moirex::SystemClock();
-    WatchedHandOver handOver;
+    moirex::TQueuedHandOver handOver;
     moirex::TRunContext run(mixer_, handOver, clock);
 
     // The last "Could not stop flow!" block, for the final report on standard error.
@@ -103,15 +84,20 @@ int RunSession::Run() {
     };
 
     double startSeconds = 0;
+    bool dataFailed = false;
     if (data_) {
         *data_ << "time,seconds,segment,MFCA,SegmentAverage,MFCB,MovingAverage,MovingAverageMinutes\n" << std::flush;
-        handOver.after = [&] {
+        run.OnHandOver = [&] {
             const moirex::TFlowStatus& f = mixer_.FlowStatus;
             *data_ << moirex::FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", moirex::Now()) << ","
                    << Number(clock.MonotonicSeconds() - startSeconds) << "," << (mixer_.CurrentStep + 1) << ","
                    << Number(f.MFCA) << "," << Number(f.SegmentAverage) << "," << Number(f.MFCB) << ","
                    << Number(f.MovingAverage) << "," << Number(f.MovingAverageMinutes) << "\n"
                    << std::flush;
+            if (!*data_ && !dataFailed) {
+                dataFailed = true;
+                std::cerr << "moirexctl run: writing the data file failed; the run goes on without it" << std::endl;
+            }
         };
     }
 

@@ -4,6 +4,7 @@
 // the stop procedure.
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <unistd.h>
@@ -42,6 +44,10 @@ void InstallStopSignals() {
     sa.sa_flags = 0;  // no restart: a wait for the typed answer ends at the signal
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // A closed terminal is a stop as well, not an end that leaves the gases flowing; and output
+    // into a closed pipe must not end the tool before the stop procedure has run.
+    sigaction(SIGHUP, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 std::string Required(const Args& args, const std::string& option, const char* what) {
@@ -241,8 +247,8 @@ const CommandRegistrar registrar({
     "MFC B at address 2, each switched to its gas), asks the gas-line question, then runs the\n"
     "program: Start, the 50 ms tick, and the stop procedure after the last segment. The pump holds\n"
     "water. Every run-log line is printed as it is logged; the display text and the status bar\n"
-    "when they change, at most once a second. Ctrl-C or SIGTERM is the Stop button: every flow is\n"
-    "stopped before the tool ends.\n"
+    "when they change, at most once a second. Ctrl-C, SIGTERM or SIGHUP is the Stop button: every\n"
+    "flow is stopped before the tool ends; a second signal does not cut the stop short.\n"
     "\n"
     "  --pump PORT        the syringe pump's serial port\n"
     "  --mfc-a PORT       MFC A's serial port (Modbus address 1)\n"
