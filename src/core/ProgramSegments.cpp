@@ -31,6 +31,8 @@ bool SetUpWaterPump(moirex::TMixer& mixer, double syringe_ul, int64_t ppmLimit, 
         if (error.empty()) error = "the pump's fluid could not be applied";
         return false;
     }
+    // "Apply and save" names the applied fluid in the C group; the recipe file reads it there.
+    mixer.Form.GroupBoxX.SetCaption("C-component: " + pump.Fluid.GasNameLong);
     moirex::SetFluidRange(mixer);
     return true;
 }

@@ -47,6 +47,11 @@ protected:
     TMixer mixer{form, dialogs};
 };
 
+TEST_F(ProgramSegmentsTest, WaterPumpIsNamedInTheFluidGroupForTheRecipe) {
+    EXPECT_EQ(form.GroupBoxX.Caption(), "C-component: " + mixer.PumpDetails.Fluid.GasNameLong);
+    EXPECT_EQ(mixer.PumpDetails.Fluid.GasNameLong, "Water pure");
+}
+
 TEST_F(ProgramSegmentsTest, SegmentsAreStoredInOrderWithTheirCorrections) {
     // Within range: no correction; gas A below its minimum is pulsed.
     SegmentBuildOutcome a = AddProgramSegment(mixer, {"first", 0.5, 1500, 20000, 0, 2});
