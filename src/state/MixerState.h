@@ -82,6 +82,11 @@ struct TMixer {
     int32_t DynamicRangeCullB = 10;
     TLoggingType LoggingType = TLoggingType::ltOff;
     TFlowStatus FlowStatus;
+    // Outage limit of a run (configuration [Run] "Outage stop s"): when MFC A or MFC B has not
+    // answered for longer than this many seconds, the run logs why and stops by itself, so that
+    // a silent instrument cannot keep gas and fluid flowing past the program's end. 0 waits for
+    // ever, as long as the operator does not press Stop.
+    double OutageStop_s = 60;
 };
 
 // One time-stamped line ("dd-hh-mm-ss" + blank + msg) into a log pane, copied to FormLogger as
