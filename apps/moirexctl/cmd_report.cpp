@@ -7,9 +7,7 @@
 #include <vector>
 
 #include "Command.h"
-#include "core/ProgramSegments.h"
-#include "form/Dialogs.h"
-#include "form/Form.h"
+#include "ReportPage.h"
 #include "model/FlowSetpoints.h"
 #include "model/FluidDesigner.h"
 #include "state/GasMixtures.h"
@@ -39,27 +37,6 @@ GasOption ReadGas(const Args& args, const std::string& option) {
     return g;
 }
 
-double ReadFinite(const Args& args, const std::string& option, double fallback) {
-    const double v = args.Real(option, fallback);
-    if (!std::isfinite(v)) throw UsageError(option + ": not a finite number: " + *args.Value(option));
-    return v;
-}
-
-// A controller as validation leaves it, with the gas in its active table 2.
-void ValidatedController(moirex::TMFCDetails& d, const GasOption& g, double rangeMin, double rangeMax) {
-    d.Validated = true;
-    d.ActiveLUT = 2;
-    d.ComPortName = "SIM";
-    moirex::TLUTData& entry = d.LUT[2];
-    entry.LUTNumber = 2;
-    entry.NameShort = g.gas;
-    entry.NameCustom = g.gas;
-    entry.NameOwn = g.gas;
-    entry.UnitType = "g/min";
-    entry.RangeMin = static_cast<float>(rangeMin);
-    entry.RangeMax = static_cast<float>(rangeMax);
-}
-
 void WarnIfUnknown(const GasOption& g, const char* which) {
     if (g.given && g.flow_ugpm > 0 && moirex::GasItemsFromName(g.gas) == moirex::TGasItems::gUndefined)
         std::cerr << "moirexctl report: gas " << which << " \"" << g.gas
@@ -69,56 +46,32 @@ void WarnIfUnknown(const GasOption& g, const char* which) {
 }
 
 int RunReport(const std::vector<std::string>& argv) {
-    const Args args(argv, {{"--a"}, {"--a-range"}, {"--b"}, {"--fluid-ugpm"}, {"--syringe-ul"}, {"--ppm-limit"},
-                           {"--temp"}, {"--pressure"}, {"--comment"}, {"--hours"}});
+    std::vector<OptionSpec> specs{{"--a"}, {"--a-range"}, {"--b"}, {"--fluid-ugpm"}};
+    for (auto& spec : ReportPageOptionSpecs()) specs.push_back(spec);
+    const Args args(argv, specs);
     args.ExpectPositionals(0, 0);
 
     const GasOption gasA = ReadGas(args, "--a");
     const GasOption gasB = ReadGas(args, "--b");
 
     double rangeMin = 0, rangeMax = 0;  // no range: gas A is never pulsed
-    if (const auto range = args.Value("--a-range")) {
-        const size_t colon = range->find(':');
-        if (colon == std::string::npos)
-            throw UsageError("--a-range: expected MIN:MAX in g/min, for example 0.0025:0.3: " + *range);
-        rangeMin = Args::ToReal("--a-range minimum", range->substr(0, colon));
-        rangeMax = Args::ToReal("--a-range maximum", range->substr(colon + 1));
-        if (!std::isfinite(rangeMin) || !std::isfinite(rangeMax) || rangeMin < 0 || rangeMax < rangeMin)
-            throw UsageError("--a-range: expected 0 <= MIN <= MAX in g/min: " + *range);
-    }
+    if (const auto range = args.Value("--a-range")) ParseRange("--a-range", *range, rangeMin, rangeMax);
 
     const double fluid = ReadFinite(args, "--fluid-ugpm", 0);
     if (fluid < 0) throw UsageError("--fluid-ugpm: a flow cannot be negative: " + *args.Value("--fluid-ugpm"));
-    const double syringe = ReadFinite(args, "--syringe-ul", 12.5);
-    if (!(syringe > 0)) throw UsageError("--syringe-ul: the syringe volume must be above 0 µl: " + *args.Value("--syringe-ul"));
-    const int64_t ppmLimit = args.Integer("--ppm-limit", 1000000);
-    if (ppmLimit < 0 || ppmLimit > 1000001)
-        throw UsageError("--ppm-limit: the limit lies within 0 .. 1000001 ppm: " + *args.Value("--ppm-limit"));
-    const double temp = ReadFinite(args, "--temp", 21);
-    if (temp < -273 || temp > 2000)
-        throw UsageError("--temp: the outlet temperature lies within -273 .. 2000 °C: " + *args.Value("--temp"));
-    const double pressure = ReadFinite(args, "--pressure", 1013.25);
-    if (pressure < 1) throw UsageError("--pressure: the outlet pressure is at least 1 mbar: " + *args.Value("--pressure"));
-    const double hours = ReadFinite(args, "--hours", 0.75);
-    if (hours < 0) throw UsageError("--hours: a duration cannot be negative: " + *args.Value("--hours"));
+    const ReportPageOptions options = ReadReportPageOptions(args);
 
-    moirex::TForm1 form;
-    moirex::ScriptedDialogs dialogs;
-    moirex::TMixer mixer{form, dialogs};
-    mixer.MixerState = moirex::TMixerState::msReady;
-
-    form.RtDoubleEditCustomTemp.SetValue(temp);
-    form.RtDoubleEditCustomPressure.SetValue(pressure);
-    form.RtDoubleEditStepDuration.SetValue(hours);
-    form.EditStepComments.SetText(args.Text("--comment", ""));
+    ReportPage page;
+    moirex::TForm1& form = page.form;
+    moirex::TMixer& mixer = page.mixer;
     std::string pumpError;
-    if (!moirex::SetUpWaterPump(mixer, syringe, ppmLimit, "SIM", pumpError)) {
+    if (!page.SetUp(options, pumpError)) {
         std::cerr << "moirexctl report: " << pumpError << "\n";
         return ExitFailed;
     }
 
-    ValidatedController(mixer.MFCADetails, gasA, rangeMin, rangeMax);
-    ValidatedController(mixer.MFCBDetails, gasB, 0, 0);
+    ValidatedController(mixer.MFCADetails, gasA.gas, rangeMin, rangeMax);
+    ValidatedController(mixer.MFCBDetails, gasB.gas, 0, 0);
     WarnIfUnknown(gasA, "A");
     WarnIfUnknown(gasB, "B");
     form.RtIntegerEditY1Flow.SetValue(gasA.flow_ugpm);
