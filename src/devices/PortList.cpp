@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <set>
 #include <system_error>
 
@@ -48,8 +49,20 @@ std::vector<std::string> GetSerialPortList(const TPortListSources& sources) {
         if (fs::exists(entry.path() / "device" / "driver", ec))
             names.insert((fs::path(sources.DevFolder) / entry.path().filename()).string());
     }
-    // Stable names of USB adapters, the same after re-plugging.
-    for (const auto& entry : Entries(sources.ById)) names.insert(entry.path().string());
+    // Stable names of USB adapters, the same after re-plugging: listed instead of the device they
+    // point to, so that each device appears once and the name stored in the configuration
+    // survives moving the adapter to another USB socket.
+    for (const auto& entry : Entries(sources.ById)) {
+        const fs::path target = fs::canonical(entry.path(), ec);
+        if (!ec) {
+            for (auto it = names.begin(); it != names.end();) {
+                std::error_code ec2;
+                const fs::path same = fs::canonical(*it, ec2);
+                it = (!ec2 && same == target) ? names.erase(it) : std::next(it);
+            }
+        }
+        names.insert(entry.path().string());
+    }
     // Ports of a running emulator: only links whose pseudo-terminal still exists.
     const std::string sim = sources.SimFolder.empty() ? SimRuntimeFolder() : sources.SimFolder;
     for (const auto& entry : Entries(sim)) {

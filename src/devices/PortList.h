@@ -1,7 +1,8 @@
 #pragma once
-// The serial port names the system knows: the serial devices that have a driver (by their /dev
-// path), their /dev/serial/by-id names (those survive re-plugging), and the ports a running
-// instrument emulator publishes as symbolic links in its runtime folder.
+// The serial port names the system knows: the serial devices that have a driver, each once, by its
+// /dev/serial/by-id name where it has one (that name survives re-plugging) and by its /dev path
+// otherwise, and the ports a running instrument emulator publishes as symbolic links in its
+// runtime folder.
 
 #include <string>
 #include <vector>

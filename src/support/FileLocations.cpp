@@ -16,6 +16,9 @@ namespace {
 
 std::mutex gHomeMutex;
 std::string gHomeFolder;
+// Set by UseWindowProgramFiles: the folder and name of the window program whose files are used.
+std::string gProgramFolder;
+std::string gProgramStem;
 
 std::string EnvironmentFolder(const char* name) {
     const char* v = std::getenv(name);
@@ -31,9 +34,23 @@ std::string UserHome() {
     return "/tmp";
 }
 
-bool ExecutableFolderWritable() { return ::access(ExecutableFolder().c_str(), W_OK) == 0; }
+// The folder and name whose files are used: the running program's own, unless a companion tool
+// chose the window program's.
+std::string ProgramFolder() {
+    {
+        std::lock_guard<std::mutex> lock(gHomeMutex);
+        if (!gProgramFolder.empty()) return gProgramFolder;
+    }
+    return ExecutableFolder();
+}
+
+bool ExecutableFolderWritable() { return ::access(ProgramFolder().c_str(), W_OK) == 0; }
 
 std::string ExecutableStem() {
+    {
+        std::lock_guard<std::mutex> lock(gHomeMutex);
+        if (!gProgramStem.empty()) return gProgramStem;
+    }
     const std::string path = ExecutablePath();
     if (path.empty()) return "moirex";
     const std::string stem = fs::path(path).stem().string();
@@ -50,13 +67,13 @@ std::string Created(std::string folder) {
 
 std::string ConfigFolder() {
     if (std::string home = HomeFolder(); !home.empty()) return Created(home);
-    if (ExecutableFolderWritable()) return ExecutableFolder();
+    if (ExecutableFolderWritable()) return ProgramFolder();
     return Created(UserConfigFolder());
 }
 
 std::string DataFolder() {
     if (std::string home = HomeFolder(); !home.empty()) return Created(home);
-    if (ExecutableFolderWritable()) return ExecutableFolder();
+    if (ExecutableFolderWritable()) return ProgramFolder();
     return Created(UserDataFolder());
 }
 
@@ -73,6 +90,21 @@ std::string ExecutableFolder() {
     if (path.empty()) return ".";
     const std::string folder = fs::path(path).parent_path().string();
     return folder.empty() ? std::string("/") : folder;
+}
+
+void UseWindowProgramFiles(const std::string& windowName) {
+    const fs::path own = ExecutableFolder();
+    std::string folder = own.string();
+    std::error_code ec;
+    for (const fs::path& candidate : {own, own.parent_path() / windowName}) {
+        if (fs::is_regular_file(candidate / windowName, ec)) {
+            folder = candidate.lexically_normal().string();
+            break;
+        }
+    }
+    std::lock_guard<std::mutex> lock(gHomeMutex);
+    gProgramFolder = folder;
+    gProgramStem = windowName;
 }
 
 void SetHomeFolder(const std::string& folder) {

@@ -21,6 +21,13 @@ std::string ExecutablePath();
 // Its folder, without a trailing "/"; the current folder when the path cannot be read.
 std::string ExecutableFolder();
 
+// For a companion tool of the window (moirexctl): every location below becomes the window
+// program's, so that both share one configuration file, one log folder and one Userdata folder.
+// The window program `windowName` is looked for beside the tool, then in the sibling folder of
+// that name (the build tree keeps each program in its own folder); when neither holds it, the
+// tool's folder is used with the window's file names.
+void UseWindowProgramFiles(const std::string& windowName = "moirex");
+
 // Sets (non-empty) or clears (empty) the home folder that overrides every location below.
 void SetHomeFolder(const std::string& folder);
 // The home folder in force: the one set, else $MOIREX_HOME, else empty.

@@ -66,6 +66,19 @@ TEST_F(PortListFolders, SerialDevicesByIdNamesAndEmulatorPortsSortedAsText) {
     EXPECT_EQ(list, sortedExpected);
 }
 
+TEST_F(PortListFolders, AnAdapterWithAStableNameIsListedOnceByThatName) {
+    sources.DevFolder = (root / "dev").string();
+    fs::create_directories(root / "dev");
+    for (const char* name : {"ttyUSB0", "ttyUSB1", "ttyS0"}) {
+        Tty(name, true);
+        std::ofstream(root / "dev" / name).put('x');
+    }
+    fs::create_symlink("../dev/ttyUSB1", root / "by-id" / "usb-FTDI_FT232R_A1-if00-port0");
+    EXPECT_EQ(GetSerialPortList(sources),
+              (std::vector<std::string>{(root / "by-id" / "usb-FTDI_FT232R_A1-if00-port0").string(),
+                                        (root / "dev" / "ttyS0").string(), (root / "dev" / "ttyUSB0").string()}));
+}
+
 TEST_F(PortListFolders, CaseDoesNotDecideTheOrder) {
     Tty("ttyb", true);
     Tty("ttyA", true);

@@ -1,0 +1,245 @@
+#include "config/ConfigFile.h"
+
+#include <array>
+#include <filesystem>
+#include <optional>
+
+#include "config/WindowBusy.h"
+#include "devices/PSD4_Interface.h"
+#include "form/Dialogs.h"
+#include "form/Form.h"
+#include "model/FlowSetpoints.h"
+#include "model/FluidDesigner.h"
+#include "support/FileLocations.h"
+#include "support/IniFile.h"
+#include "support/Log.h"
+
+namespace moirex {
+
+namespace {
+
+using namespace inikeys;
+
+// The file's full path, as the operator is told it.
+std::string ConfigPath() {
+    std::error_code ec;
+    const std::filesystem::path p = std::filesystem::absolute(IniFilePath(), ec);
+    return ec ? IniFilePath() : p.string();
+}
+
+struct TComponentRow {
+    TComboBox& Box;
+    TRealEdit& Mass;
+    const char* IdKey;
+    const char* MassKey;
+    const char* DefaultId;
+    double DefaultMass;
+};
+
+std::array<TComponentRow, 4> ComponentRows(TForm1& f) {
+    return {{{f.ComboBoxMix1, f.RtDoubleEdit1, "Mix1ID", "Mix1Mass", "gH2O", 1.0},
+             {f.ComboBoxMix2, f.RtDoubleEdit2, "Mix2ID", "Mix2Mass", "gUndefined", 0.0},
+             {f.ComboBoxMix3, f.RtDoubleEdit3, "Mix3ID", "Mix3Mass", "gUndefined", 0.0},
+             {f.ComboBoxMix4, f.RtDoubleEdit4, "Mix4ID", "Mix4Mass", "gUndefined", 0.0}}};
+}
+
+int32_t ReadInt32(const TIniFile& ini, const char* section, const char* key, int32_t defaultValue) {
+    const int64_t v = ini.ReadInteger(section, key, defaultValue);
+    // A value the 32-bit setting cannot hold is as unusable as one that does not parse.
+    if (v < INT32_MIN || v > INT32_MAX) return defaultValue;
+    return static_cast<int32_t>(v);
+}
+
+const char* LoggingTypeText(TLoggingType t) {
+    switch (t) {
+        case TLoggingType::ltOff: return "Off";
+        case TLoggingType::ltLive: return "Live";
+        case TLoggingType::ltFile: break;
+    }
+    return "File";
+}
+
+// Feedback lines of the pump's re-initialisation into the Setup page's memo.
+class MemoFeedback final : public TPumpFeedback {
+public:
+    explicit MemoFeedback(TMemo& memo) : memo_(memo) {}
+    void AddLine(const std::string& line) override { memo_.Add(line); }
+    void ReplaceLastLine(const std::string& line) override {
+        std::vector<std::string> lines = memo_.Lines();
+        if (lines.empty()) {
+            memo_.Add(line);
+            return;
+        }
+        lines.back() = line;
+        memo_.Clear();
+        for (std::string& l : lines) memo_.Add(std::move(l));
+    }
+
+private:
+    TMemo& memo_;
+};
+
+}  // namespace
+
+std::string LoggingFolderMessage(const std::string& folder) {
+    return "Logging cannot be enabled, the log folder " + folder +
+           " cannot be written. Alternatively set Logging type=Off in the ini-file.";
+}
+
+void INILoad(TMixer& mixer) {
+    TForm1& f = mixer.Form;
+    TPumpDetails& pump = mixer.PumpDetails;
+
+    FillComponentBoxes(mixer);
+    const TIniFile ini(IniFilePath());
+
+    pump.FLUID_MAX_PPM = ReadInt32(ini, Fluid, "Max PPM", 1000000);
+    // Shown at once: applying the fluid below takes the limit from its field.
+    f.RtIntegerEditFluidPPMLimit.SetValue(pump.FLUID_MAX_PPM);
+
+    pump.SYRINGE_VOLUMEul = ini.ReadFloat(Syringe, "Volume MicroLiter", 12.5);
+    f.RtDoubleEditSyringeVolume.SetValue(pump.SYRINGE_VOLUMEul);
+    pump.SYRINGE_STEPS = ReadInt32(ini, Syringe, "Steps", 24000);
+    pump.SYRINGE_MAXSPEED = ReadInt32(ini, Syringe, "MaxSpeed", 1000);
+
+    mixer.INIPortPump = ini.ReadString(ComPorts, "Pump", "");
+    mixer.INIPortMFCA = ini.ReadString(ComPorts, "MFCA", "");
+    mixer.INIPortMFCB = ini.ReadString(ComPorts, "MFCB", "");
+
+    const std::string logging = ini.ReadString(Logging, LoggingType, "Off");
+    mixer.LoggingType = logging == "Off"    ? TLoggingType::ltOff
+                        : logging == "Live" ? TLoggingType::ltLive
+                                            : TLoggingType::ltFile;
+    if (mixer.LoggingType != TLoggingType::ltOff && !FormLogger().Installed()) {
+        mixer.Dlg.ShowMessage(LoggingFolderMessage(LogFolder()));
+        mixer.LoggingType = TLoggingType::ltOff;
+    }
+
+    mixer.GraphPoints = ReadInt32(ini, Graph, "Points", 1000);
+    mixer.AverageSampleSize = ReadInt32(ini, Graph, "Average sample size", 358);
+
+    mixer.DynamicRangeCullA = ReadInt32(ini, "MFCA", "DynamicRangeCull", 20);
+    mixer.DynamicRangeCullB = ReadInt32(ini, "MFCB", "DynamicRangeCull", 10);
+
+    f.RtDoubleEditCustomTemp.SetValue(ini.ReadFloat("Custom flow conditions", "TemperatureC", 21));
+    f.RtDoubleEditCustomPressure.SetValue(ini.ReadFloat("Custom flow conditions", "PressuremBar", 1013.25));
+
+    for (TComponentRow& row : ComponentRows(f)) {
+        const std::optional<TGasItems> gas = GasItemsFromString(ini.ReadString(Fluid, row.IdKey, row.DefaultId));
+        row.Box.SetItemIndex(gas ? static_cast<int>(*gas) : -1);
+        row.Mass.SetValue(ini.ReadFloat(Fluid, row.MassKey, row.DefaultMass));
+    }
+
+    f.EditDesignedMixtureName.SetText(ini.ReadString(Fluid, "Mixture name", "Undefined mixture"));
+    f.RtDoubleEditDesignedMixtureDensity.SetValue(ini.ReadFloat(Fluid, "Mixture custom density", 1));
+    f.RtDoubleEditDesignMixtureMolarMass.SetValue(ini.ReadFloat(Fluid, "Mixture molar mass", 18));
+
+    pump.Fluid.DensityFluid20C = static_cast<float>(f.RtDoubleEditDesignedMixtureDensity.Value());
+    pump.Fluid.MolarMass = static_cast<float>(f.RtDoubleEditDesignMixtureMolarMass.Value());
+
+    FluidMixtureCalculation(mixer);
+    AssignFluidMixtureToPump(mixer);
+
+    if (f.EditFluidName.Text() == "Undefined mixture") {
+        ButtonRestoreWaterClick(mixer);
+        ButtonApplyPumpAndFluidClick(mixer);
+    }
+
+    pump.SYRINGE_SIZEmg = pump.SYRINGE_VOLUMEul / 1000.0 * double(pump.Fluid.DensityFluid20C) * 1000.0;
+    f.RtDoubleEditSyringeGramsperStroke.SetValue(pump.SYRINGE_SIZEmg);
+
+    f.RtIntegerEditFluidPPMLimit.SetValue(pump.FLUID_MAX_PPM);
+    f.RtDoubleEditFluidMolPerGram.SetValue(pump.Fluid.MolPerML);
+    f.EditFluidName.SetText(pump.Fluid.GasNameLong);
+    f.RtDoubleEditFluidDensity.SetValue(pump.Fluid.DensityFluid20C);
+    f.RtDoubleEditFluidMolarMass.SetValue(pump.Fluid.MolarMass);
+    f.GroupBoxX.SetCaption("C-component: " + pump.Fluid.GasNameLong);
+    RtDoubleEditDesignedMixtureDensityKeyUp(mixer);
+
+    // The run's outage limit: not a setting of the window, read here with the others.
+    mixer.OutageStop_s = ini.ReadFloat(Run, OutageStop, 60);
+}
+
+bool INISaveAndApply(TMixer& mixer) {
+    TForm1& f = mixer.Form;
+    const TPumpDetails& pump = mixer.PumpDetails;
+    f.GroupBoxX.SetCaption("C-component: " + pump.Fluid.GasNameLong);
+
+    TIniFile ini(IniFilePath());
+    // Every write reaches the file at once; the first that fails ends the save there.
+    bool ok = true;
+    auto str = [&](const char* section, const char* key, const std::string& value) {
+        ok = ok && ini.WriteString(section, key, value);
+    };
+    auto num = [&](const char* section, const char* key, int64_t value) {
+        ok = ok && ini.WriteInteger(section, key, value);
+    };
+    auto real = [&](const char* section, const char* key, double value) {
+        ok = ok && ini.WriteFloat(section, key, value);
+    };
+
+    num(Syringe, " Steps", pump.SYRINGE_STEPS);
+    num(Syringe, " MaxSpeed", pump.SYRINGE_MAXSPEED);
+    real(Syringe, "Volume MicroLiter", pump.SYRINGE_VOLUMEul);
+    // Only a selected port is written: the port remembered from an earlier validation stays.
+    if (f.ListBoxPortPump.ItemIndex() >= 0) str(ComPorts, "Pump", f.ListBoxPortPump.SelectedText());
+    if (f.ListBoxPortMFC1.ItemIndex() >= 0) str(ComPorts, "MFCA", f.ListBoxPortMFC1.SelectedText());
+    if (f.ListBoxPortMFC2.ItemIndex() >= 0) str(ComPorts, "MFCB", f.ListBoxPortMFC2.SelectedText());
+    str(Logging, LoggingType, LoggingTypeText(mixer.LoggingType));
+    num(Graph, " Points", mixer.GraphPoints);
+    num(Graph, " Average sample size", mixer.AverageSampleSize);
+    num("MFCA", "DynamicRangeCull", mixer.DynamicRangeCullA);
+    num("MFCB", "DynamicRangeCull", mixer.DynamicRangeCullB);
+    real("Custom flow conditions", "TemperatureC", f.RtDoubleEditCustomTemp.Value());
+    real("Custom flow conditions", "PressuremBar", f.RtDoubleEditCustomPressure.Value());
+    str(Fluid, "Mixture name", pump.Fluid.GasNameLong);
+    real(Fluid, "Mixture custom density", pump.Fluid.DensityFluid20C);
+    real(Fluid, "Mixture molar mass", pump.Fluid.MolarMass);
+    num(Fluid, "Max PPM", pump.FLUID_MAX_PPM);
+    for (TComponentRow& row : ComponentRows(f)) {
+        const int index = row.Box.ItemIndex();
+        // A row without a selection is written empty, which loads back as no selection.
+        str(Fluid, row.IdKey, index >= 0 && index < GasItemsCount ? GasItemsToString(static_cast<TGasItems>(index)) : "");
+        real(Fluid, row.MassKey, row.Mass.Value());
+    }
+
+    if (!ok) {
+        FormLogger().Send(ini.LastError());
+        mixer.Dlg.ShowError("Unable to write to " + ConfigPath());
+        return false;
+    }
+    FormLogger().Send("IniFileSaved");
+    return true;
+}
+
+void ButtonApplyPumpAndFluidClick(TMixer& mixer) {
+    TForm1& f = mixer.Form;
+    if (!AssignFluidMixtureToPump(mixer)) return;
+    if (!INISaveAndApply(mixer)) return;
+    if (f.CheckBoxPump.Checked() && f.ListBoxPortPump.ItemIndex() >= 0) {
+        TWindowBusy busy(f);
+        MemoFeedback feedback(f.MemoSetupFeedback);
+        TPSD4 pump([&](const std::string& message) { mixer.Dlg.ShowMessage(message); });
+        pump.PumpFindInit(f.ListBoxPortPump.SelectedText(), feedback);
+    }
+    SetFluidRange(mixer);
+    FluidFlowUpdate(mixer);
+}
+
+TGasHistory ReadGasHistory() {
+    const TIniFile ini(IniFilePath());
+    TGasHistory h;
+    h.OldGasA = ini.ReadString(History, "OldGasA", "Unknown");
+    h.OldGasB = ini.ReadString(History, "OldGasB", "Unknown");
+    return h;
+}
+
+bool WriteGasHistory(TMixer& mixer, const std::string& gasA, const std::string& gasB) {
+    TIniFile ini(IniFilePath());
+    if (ini.WriteString(History, "OldGasA", gasA) && ini.WriteString(History, "OldGasB", gasB)) return true;
+    FormLogger().Send(ini.LastError());
+    mixer.Dlg.ShowError("Unable to write to " + ConfigPath());
+    return false;
+}
+
+}  // namespace moirex

@@ -1,0 +1,56 @@
+#pragma once
+// The configuration file (moirex.ini of FileLocations): the syringe constants, the serial ports
+// last validated, the logging mode, the graph and average sizes, the controllers' range culls,
+// the custom outlet conditions, the fluid designer's last recipe and the fluid limit; and the
+// "History" section of the gases last confirmed on the gas lines.
+//
+// The file is read once at start-up (INILoad) and written after a validation that found both
+// controllers and by "Apply and save" (INISaveAndApply). It is UTF-8 text; a save is a sequence of
+// single-key writes, so a failure part-way keeps the keys written before it.
+
+#include <string>
+
+#include "state/MixerState.h"
+
+namespace moirex {
+
+// Section and key names of the file.
+namespace inikeys {
+inline constexpr const char* Syringe = "Syringe";
+inline constexpr const char* ComPorts = "COM ports";
+inline constexpr const char* Logging = "Logging";
+inline constexpr const char* LoggingType = "Type[Off|File|Live]";
+inline constexpr const char* Graph = "Graph";
+inline constexpr const char* Fluid = "Fluid";
+inline constexpr const char* History = "History";
+inline constexpr const char* Run = "Run";
+inline constexpr const char* OutageStop = "Outage stop s";
+}  // namespace inikeys
+
+// Shown when the log folder cannot be written while the file asks for logging; logging is then Off.
+std::string LoggingFolderMessage(const std::string& folder);
+
+// Reads the file into the mixer state, the window's fields and the fluid designer. A missing file
+// or key gives the defaults; when no fluid was ever saved ("Undefined mixture") the designer is
+// set to water and "Apply and save" runs, which writes the file on a first start.
+void INILoad(TMixer& mixer);
+
+// The C-component caption, then every key in its fixed order. False when a key could not be
+// written: "Unable to write to " + the file's path has been shown, the keys written before it
+// stay, and the caller ends its action.
+bool INISaveAndApply(TMixer& mixer);
+
+// "Apply and save": the designed fluid and the syringe volume become the pump's, the file is saved,
+// a found pump is re-initialised on its port, and the fluid flow's limits and pump command follow.
+void ButtonApplyPumpAndFluidClick(TMixer& mixer);
+
+// The gases last confirmed on the gas lines ("Unknown" when none).
+struct TGasHistory {
+    std::string OldGasA = "Unknown";
+    std::string OldGasB = "Unknown";
+};
+TGasHistory ReadGasHistory();
+// Stores both names; false (and the error shown) when the file could not be written.
+bool WriteGasHistory(TMixer& mixer, const std::string& gasA, const std::string& gasB);
+
+}  // namespace moirex

@@ -1,0 +1,243 @@
+// The configuration file: first start, key order, the reading rules of each kind of value, the
+// round trip, and a save that fails part-way.
+
+#include <sys/resource.h>
+
+#include <csignal>
+
+#include "ConfigFixture.h"
+#include "config/ConfigFile.h"
+#include "state/GasMixtures.h"
+#include "support/IniFile.h"
+
+namespace moirex::testing_config {
+namespace {
+
+class ConfigFileTest : public HomeFolderTest {};
+
+// What a first start writes: every key of the save order except the three ports (none is selected
+// at that point of start-up), with the water recipe.
+const char* const kFirstStartFile =
+    "[Syringe]\r\n"
+    "Steps=24000\r\n"
+    "MaxSpeed=1000\r\n"
+    "Volume MicroLiter=12.5\r\n"
+    "\r\n"
+    "[Logging]\r\n"
+    "Type[Off|File|Live]=Off\r\n"
+    "\r\n"
+    "[Graph]\r\n"
+    "Points=1000\r\n"
+    "Average sample size=358\r\n"
+    "\r\n"
+    "[MFCA]\r\n"
+    "DynamicRangeCull=20\r\n"
+    "\r\n"
+    "[MFCB]\r\n"
+    "DynamicRangeCull=10\r\n"
+    "\r\n"
+    "[Custom flow conditions]\r\n"
+    "TemperatureC=21\r\n"
+    "PressuremBar=1013.25\r\n"
+    "\r\n"
+    "[Fluid]\r\n"
+    "Mixture name=Water pure\r\n"
+    "Mixture custom density=0.997735023498535\r\n"
+    "Mixture molar mass=18.0152797698975\r\n"
+    "Max PPM=1000000\r\n"
+    "Mix1ID=gH2O\r\n"
+    "Mix1Mass=1000\r\n"
+    "Mix2ID=\r\n"
+    "Mix2Mass=0\r\n"
+    "Mix3ID=\r\n"
+    "Mix3Mass=0\r\n"
+    "Mix4ID=\r\n"
+    "Mix4Mass=0\r\n";
+
+TEST_F(ConfigFileTest, FirstStartWritesTheWaterRecipeInTheSaveOrder) {
+    ASSERT_FALSE(fs::exists(IniFilePath()));
+    INILoad(mixer);
+    EXPECT_EQ(IniText(), kFirstStartFile);
+    EXPECT_EQ(mixer.PumpDetails.Fluid.GasNameLong, "Water pure");
+    EXPECT_EQ(form.EditFluidName.Text(), "Water pure");
+    EXPECT_EQ(form.GroupBoxX.Caption(), "C-component: Water pure");
+    EXPECT_DOUBLE_EQ(mixer.PumpDetails.SYRINGE_VOLUMEul, 12.5);
+    EXPECT_EQ(mixer.PumpDetails.SYRINGE_STEPS, 24000);
+    EXPECT_NEAR(mixer.PumpDetails.SYRINGE_SIZEmg, 12.5 * 0.997735, 1e-5);
+    EXPECT_EQ(mixer.LoggingType, TLoggingType::ltOff);
+    EXPECT_TRUE(dlg.shown.empty());
+    // A second start reads the water recipe back and writes nothing.
+    const auto written = fs::last_write_time(IniFilePath());
+    TForm1 form2;
+    ScriptedDialogs dlg2;
+    TMixer mixer2{form2, dlg2};
+    INILoad(mixer2);
+    EXPECT_EQ(fs::last_write_time(IniFilePath()), written);
+    EXPECT_EQ(mixer2.PumpDetails.Fluid.GasNameLong, "Water pure");
+    EXPECT_EQ(mixer2.PumpDetails.Fluid.DensityFluid20C, mixer.PumpDetails.Fluid.DensityFluid20C);
+    EXPECT_EQ(form2.ComboBoxMix1.ItemIndex(), static_cast<int>(TGasItems::gH2O));
+    EXPECT_EQ(form2.ComboBoxMix2.ItemIndex(), -1);
+}
+
+// Each value read alone, in a file that holds a saved fluid so that nothing is written back.
+struct ReadCase {
+    const char* name;
+    const char* section;
+    const char* entry;  // "key=value"
+    std::function<void(const TMixer&)> check;
+};
+
+TEST_F(ConfigFileTest, ValuesAreReadByTheirRules) {
+    const std::vector<ReadCase> cases = {
+        {"hex steps", "Syringe", "Steps=0x5DC0", [](const TMixer& m) { EXPECT_EQ(m.PumpDetails.SYRINGE_STEPS, 24000); }},
+        {"bad steps", "Syringe", "Steps=abc", [](const TMixer& m) { EXPECT_EQ(m.PumpDetails.SYRINGE_STEPS, 24000); }},
+        {"other steps", "Syringe", "Steps=48000", [](const TMixer& m) { EXPECT_EQ(m.PumpDetails.SYRINGE_STEPS, 48000); }},
+        {"too big for 32 bits", "Graph", "Points=99999999999", [](const TMixer& m) { EXPECT_EQ(m.GraphPoints, 1000); }},
+        {"lower-case off", "Logging", "Type[Off|File|Live]=off",
+         [](const TMixer& m) { EXPECT_EQ(m.LoggingType, TLoggingType::ltFile); }},
+        {"empty logging", "Logging", "Type[Off|File|Live]=",
+         [](const TMixer& m) { EXPECT_EQ(m.LoggingType, TLoggingType::ltFile); }},
+        {"live", "Logging", "Type[Off|File|Live]=Live", [](const TMixer& m) { EXPECT_EQ(m.LoggingType, TLoggingType::ltLive); }},
+        {"Off", "Logging", "Type[Off|File|Live]=Off", [](const TMixer& m) { EXPECT_EQ(m.LoggingType, TLoggingType::ltOff); }},
+        {"identifier case ignored", "Fluid", "Mix2ID=GH2O",
+         [](const TMixer& m) { EXPECT_EQ(m.Form.ComboBoxMix2.ItemIndex(), static_cast<int>(TGasItems::gH2O)); }},
+        {"long name is no identifier", "Fluid", "Mix2ID=Water",
+         [](const TMixer& m) { EXPECT_EQ(m.Form.ComboBoxMix2.ItemIndex(), -1); }},
+        {"empty identifier", "Fluid", "Mix1ID=", [](const TMixer& m) { EXPECT_EQ(m.Form.ComboBoxMix1.ItemIndex(), -1); }},
+        {"comma decimal", "Syringe", "Volume MicroLiter=25,5",
+         [](const TMixer& m) { EXPECT_DOUBLE_EQ(m.PumpDetails.SYRINGE_VOLUMEul, 12.5); }},
+        {"point decimal", "Syringe", "Volume MicroLiter=25.5",
+         [](const TMixer& m) { EXPECT_DOUBLE_EQ(m.PumpDetails.SYRINGE_VOLUMEul, 25.5); }},
+        {"key with blanks", "Graph", "  Average sample size  =  12  ", [](const TMixer& m) { EXPECT_EQ(m.AverageSampleSize, 12); }},
+        {"outage limit", "Run", "Outage stop s=0", [](const TMixer& m) { EXPECT_EQ(m.OutageStop_s, 0); }},
+    };
+    for (const ReadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text = "[Fluid]\r\nMixture name=Saved\r\nMixture molar mass=18\r\n";
+        if (std::string(c.section) == "Fluid") text += std::string(c.entry) + "\r\n";
+        else text += "[" + std::string(c.section) + "]\r\n" + c.entry + "\r\n";
+        WriteIni(text);
+        TForm1 f;
+        ScriptedDialogs d;
+        TMixer m{f, d};
+        INILoad(m);
+        c.check(m);
+        EXPECT_EQ(IniText(), text) << "the load wrote to the file";
+    }
+}
+
+TEST_F(ConfigFileTest, LoggingIsOffWhenTheLogFolderCannotBeWritten) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes into any folder";
+    WriteIni("[Logging]\r\nType[Off|File|Live]=File\r\n[Fluid]\r\nMixture name=Saved\r\n");
+    fs::permissions(home, fs::perms::owner_write, fs::perm_options::remove);
+    INILoad(mixer);
+    EXPECT_EQ(mixer.LoggingType, TLoggingType::ltOff);
+    ASSERT_EQ(dlg.Texts(), std::vector<std::string>{LoggingFolderMessage(home.string())});
+    EXPECT_EQ(dlg.Texts()[0], "Logging cannot be enabled, the log folder " + home.string() +
+                                  " cannot be written. Alternatively set Logging type=Off in the ini-file.");
+}
+
+TEST_F(ConfigFileTest, WhatIsSavedReadsBackEqual) {
+    INILoad(mixer);
+    form.ListBoxPortPump.SetItems({{"/dev/ttyS0"}, {"/dev/serial/by-id/usb-Ü pump"}});
+    form.ListBoxPortPump.SetItemIndex(1);
+    form.ListBoxPortMFC1.SetItems({{"/dev/ttyUSB1"}});
+    form.ListBoxPortMFC1.SetItemIndex(0);
+    mixer.PumpDetails.SYRINGE_VOLUMEul = 0.1 + 0.2;  // 15 significant digits are kept
+    mixer.PumpDetails.FLUID_MAX_PPM = 12345;
+    mixer.PumpDetails.Fluid.GasNameLong = "Éthanol 10 %";
+    mixer.PumpDetails.Fluid.DensityFluid20C = 0.9820377f;
+    mixer.PumpDetails.Fluid.MolarMass = 19.3f;
+    mixer.GraphPoints = 77;
+    mixer.LoggingType = TLoggingType::ltLive;
+    form.RtDoubleEditCustomTemp.SetValue(-12.125);
+    form.ComboBoxMix3.SetItemIndex(static_cast<int>(TGasItems::gAr));
+    form.RtDoubleEdit3.SetValue(2.5);
+    ASSERT_TRUE(INISaveAndApply(mixer));
+    EXPECT_EQ(form.GroupBoxX.Caption(), "C-component: Éthanol 10 %");
+
+    const TIniFile ini(IniFilePath());
+    EXPECT_EQ(ini.ReadString("COM ports", "Pump", ""), "/dev/serial/by-id/usb-Ü pump");
+    EXPECT_EQ(ini.ReadString("COM ports", "MFCA", ""), "/dev/ttyUSB1");
+    EXPECT_EQ(ini.ReadString("COM ports", "MFCB", "absent"), "absent");
+    TForm1 f;
+    ScriptedDialogs d;
+    TMixer m{f, d};
+    INILoad(m);
+    EXPECT_EQ(m.INIPortPump, "/dev/serial/by-id/usb-Ü pump");
+    EXPECT_NEAR(m.PumpDetails.SYRINGE_VOLUMEul, 0.3, 1e-15);
+    EXPECT_EQ(m.PumpDetails.FLUID_MAX_PPM, 12345);
+    EXPECT_EQ(f.EditDesignedMixtureName.Text(), "Éthanol 10 %");
+    EXPECT_EQ(m.PumpDetails.Fluid.DensityFluid20C, 0.9820377f);
+    EXPECT_EQ(m.GraphPoints, 77);
+    EXPECT_EQ(m.LoggingType, TLoggingType::ltLive);
+    EXPECT_EQ(f.RtDoubleEditCustomTemp.Value(), -12.125);
+    EXPECT_EQ(f.ComboBoxMix3.ItemIndex(), static_cast<int>(TGasItems::gAr));
+    EXPECT_EQ(f.RtDoubleEdit3.Value(), 2.5);
+
+    // Saving without a selection in a port list keeps that port's earlier value.
+    form.ListBoxPortMFC1.SetItemIndex(-1);
+    ASSERT_TRUE(INISaveAndApply(mixer));
+    EXPECT_EQ(TIniFile(IniFilePath()).ReadString("COM ports", "MFCA", ""), "/dev/ttyUSB1");
+}
+
+// A file size limit makes the writes fail part-way even for root, as a full disk would.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit r = old_;
+        r.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &r);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+
+private:
+    rlimit old_{};
+    void (*oldHandler_)(int) = nullptr;
+};
+
+TEST_F(ConfigFileTest, ASaveThatFailsPartWayKeepsTheEarlierKeysAndTellsThePath) {
+    bool saved = true;
+    {
+        FileSizeLimit limit(120);
+        saved = INISaveAndApply(mixer);
+    }
+    EXPECT_FALSE(saved);
+    ASSERT_EQ(dlg.shown.size(), 1u);
+    EXPECT_EQ(dlg.shown[0].kind, ScriptedDialogs::Entry::Error);
+    EXPECT_EQ(dlg.shown[0].text, "Unable to write to " + IniFilePath());
+    const std::string text = IniText();
+    EXPECT_NE(text.find("Steps=0\r\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("[Fluid]"), std::string::npos) << text;
+    EXPECT_LE(text.size(), 120u);
+    EXPECT_TRUE(form.Enabled());
+}
+
+TEST_F(ConfigFileTest, ApplyAndSaveStopsAtAFailedSave) {
+    INILoad(mixer);
+    form.RtDoubleEditSyringeVolume.SetValue(25);
+    {
+        FileSizeLimit limit(60);
+        ButtonApplyPumpAndFluidClick(mixer);
+    }
+    EXPECT_EQ(dlg.Texts(), std::vector<std::string>{"Unable to write to " + IniFilePath()});
+    EXPECT_DOUBLE_EQ(TIniFile(IniFilePath()).ReadFloat("Syringe", "Volume MicroLiter", 0), 12.5);
+    EXPECT_TRUE(form.Enabled());
+}
+
+TEST_F(ConfigFileTest, GasHistoryDefaultsToUnknownAndIsKept) {
+    EXPECT_EQ(ReadGasHistory().OldGasA, "Unknown");
+    EXPECT_EQ(ReadGasHistory().OldGasB, "Unknown");
+    ASSERT_TRUE(WriteGasHistory(mixer, "Oxygen", "Argon"));
+    EXPECT_EQ(ReadGasHistory().OldGasA, "Oxygen");
+    EXPECT_EQ(ReadGasHistory().OldGasB, "Argon");
+    EXPECT_NE(IniText().find("[History]\r\nOldGasA=Oxygen\r\nOldGasB=Argon\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace moirex::testing_config
