@@ -5,6 +5,7 @@
 #include <string>
 
 #include "form/Form.h"
+#include "model/MixtureParts.h"
 #include "model/MixtureReport.h"
 #include "model/PumpSpeedFunction.h"
 #include "support/Log.h"
@@ -60,12 +61,9 @@ void FlowUpdate(TMixer& m, const TGasControls& g, bool UpdateFromCode) {
     int64_t v = g.Flow.Value();
 
     // Gas B cannot be dosed below its controller's minimum; gas A can, by pulsing.
-    if (g.IsGasB && v != 0 && Min * 1e6 >= double(v)) v = 0;
-
-    if (Max < double(v) / 1e6) {
-        FormLogger().Send(g.LimitLog + FormatGeneral(Max));
-        v = g.IsGasB ? RoundHalfEven(Max * 1e6) : static_cast<int64_t>(std::floor(Max * 1e6));
-    }
+    const TGasFlowCorrection corrected = CorrectGasFlow(entry, v, g.IsGasB);
+    if (corrected.Limit == TFlowLimit::flAboveMaximum) FormLogger().Send(g.LimitLog + FormatGeneral(Max));
+    v = corrected.Flow_ugpm;
 
     const double span = Max * 1e6 - Min * 1e6;
     if (span != 0) {
@@ -94,28 +92,45 @@ void PlaceGasTrackBar(const TGasControls& g) {
     MoveTrackBar(g.Bar, (double(g.Flow.Value()) - Min * 1e6) / span * 10);
 }
 
-// One gas part of the segment, when its wanted flow is above 0.
-void GasPart(TMixer& m, const TGasControls& g, const TEdit& demoName, const TRealEdit& demoMass,
-             int32_t instrumentID, TGasItem& part) {
-    const int64_t v = g.Flow.Value();
-    if (v <= 0) return;
-    const float flow = static_cast<float>(double(v) / 1e6);
-    const TLUTData& entry = g.Details.LUT[g.Details.ActiveLUT];
-    MakeGasItem(GasItemsFromName(entry.NameShort), part, flow);
-    if (m.MixerState == TMixerState::msSimulation) {
-        part.GasNameMFC = demoName.Text();
-        part.GasNameLong = demoName.Text();
-        part.MolarMass = static_cast<float>(demoMass.Value());
+TGasSource GasSource(const TMixer& m, const TMFCDetails& details, const TEdit& demoName,
+                     const TRealEdit& demoMass, int32_t instrumentID) {
+    TGasSource source;
+    source.Entry = details.LUT[details.ActiveLUT];
+    source.Gas = GasItemsFromName(source.Entry.NameShort);
+    source.Demo = m.MixerState == TMixerState::msSimulation;
+    if (source.Demo) {
+        source.DemoName = demoName.Text();
+        source.DemoMolarMass = static_cast<float>(demoMass.Value());
     }
-    part.InstrumentID = instrumentID;
-    part.InstrumentPort = g.Details.ComPortName;
-    if (g.IsGasB)
-        part.Pulsed = 1.0f;
-    else
-        part.Pulsed = entry.RangeMin > flow ? flow / entry.RangeMin : 1.0f;
+    source.InstrumentID = instrumentID;
+    source.Port = details.ComPortName;
+    return source;
 }
 
 }  // namespace
+
+TGasSource GasSourceA(const TMixer& mixer) {
+    const TForm1& f = mixer.Form;
+    return GasSource(mixer, mixer.MFCADetails, f.EditY1DemoName, f.RtDoubleEditY1DemoMass, 0);
+}
+
+TGasSource GasSourceB(const TMixer& mixer) {
+    const TForm1& f = mixer.Form;
+    return GasSource(mixer, mixer.MFCBDetails, f.EditY2DemoName, f.RtDoubleEditY2DemoMass, 1);
+}
+
+TFluidSource FluidSourceOf(const TMixer& mixer) {
+    const TForm1& f = mixer.Form;
+    const TPumpDetails& pump = mixer.PumpDetails;
+    TFluidSource source;
+    source.Fluid = pump.Fluid;
+    source.Port = pump.Port;
+    source.FluidMaxPPM = pump.FLUID_MAX_PPM;
+    source.SyringeVolume_ul = pump.SYRINGE_VOLUMEul;
+    source.CustTempC = static_cast<float>(f.RtDoubleEditCustomTemp.Value());
+    source.CustPressmBar = static_cast<float>(f.RtDoubleEditCustomPressure.Value());
+    return source;
+}
 
 bool HasActiveGasTable(const TMFCDetails& details) {
     return details.Validated && details.ActiveLUT >= TLUT::First && TLUT::InRange(details.ActiveLUT);
@@ -127,20 +142,11 @@ void FlowUpdateY2(TMixer& mixer, bool UpdateFromCode) { FlowUpdate(mixer, GasB(m
 
 void SetFluidRange(TMixer& mixer) {
     TForm1& f = mixer.Form;
-    const TPumpDetails& pump = mixer.PumpDetails;
-    TPumpSpeedDetails details;
-    details.Init();
-    details.SyringeVolume_ul = pump.SYRINGE_VOLUMEul;
-    details.FluidDensity = pump.Fluid.DensityFluid20C;
-    details.TotalSteps = pump.SYRINGE_STEPS;
-    details.MaxSpeed = pump.SYRINGE_MAXSPEED;
-    details.DesiredDispense_ugpm = f.RtDoubleEditFluidFlow.Value();
-    f.RtDoubleEditFluidFlow.SetLimits(0, ConstantVelocityDispense(details, 1000));
+    f.RtDoubleEditFluidFlow.SetLimits(0, FluidFlowMaximum(FluidSourceOf(mixer)));
 }
 
 void FluidFlowUpdate(TMixer& mixer) {
     TForm1& f = mixer.Form;
-    const TPumpDetails& pump = mixer.PumpDetails;
 
     const double d = f.RtDoubleEditStepDuration.Value();
     const double hours = std::trunc(d);
@@ -156,11 +162,7 @@ void FluidFlowUpdate(TMixer& mixer) {
         flow.SetValue(double(RoundHalfEven(f.RzTrackBarFluid.Position() / 10.0 * editMax)));
     }
 
-    TPumpSpeedDetails details{};
-    details.SyringeVolume_ul = pump.SYRINGE_VOLUMEul;
-    details.FluidDensity = pump.Fluid.DensityFluid20C;
-    details.DesiredDispense_ugpm = flow.Value();
-    CalculatePumpSpeed(details);
+    const TPumpSpeedDetails details = PumpCommandFor(FluidSourceOf(mixer), flow.Value());
 
     f.Label30.SetCaption(details.Command);
     f.RtDoubleEditAchievableFluid.SetValue(details.AchievedDispense_ugpm);
@@ -180,48 +182,16 @@ void UpdateTrackbars(TMixer& mixer) {
 
 void CreateMixture(TMixer& mixer, TGasItem& mixture) {
     TForm1& f = mixer.Form;
-    const TPumpDetails& pump = mixer.PumpDetails;
-
     TGasItem a, b, c;
     a.Init();
     b.Init();
     c.Init();
     mixture.Init();
 
-    GasPart(mixer, GasA(mixer), f.EditY1DemoName, f.RtDoubleEditY1DemoMass, 0, a);
-    GasPart(mixer, GasB(mixer), f.EditY2DemoName, f.RtDoubleEditY2DemoMass, 1, b);
-
+    if (f.RtIntegerEditY1Flow.Value() > 0) a = GasPart(GasSourceA(mixer), f.RtIntegerEditY1Flow.Value());
+    if (f.RtIntegerEditY2Flow.Value() > 0) b = GasPart(GasSourceB(mixer), f.RtIntegerEditY2Flow.Value());
     const double achievable = f.RtDoubleEditAchievableFluid.Value();
-    if (achievable > 0) {
-        c = pump.Fluid;
-        c.GasNameMFC = "MIX_" + c.GasNameLong;
-        c.MolarMass = pump.Fluid.MolarMass;
-        c.InstrumentID = 2;
-        c.InstrumentPort = pump.Port;
-        c.PumpCommand = f.Label30.Caption();
-        c.Pulsed = 1.0f;
-        c.Fluid = true;
-        c.FluidMaxPPM = pump.FLUID_MAX_PPM;
-        c.Mass = static_cast<float>(achievable / 1e6);
-
-        // The designer's masses are relative amounts; they become g/min adding up to the flow.
-        const size_t n = std::min<size_t>(c.Components.size(), 4);
-        double sum = 0;
-        for (size_t k = 0; k < n; ++k) {
-            TGasItem& part = c.Components[k];
-            if (part.GasNameMFC.empty()) continue;
-            part.CustTempC = static_cast<float>(f.RtDoubleEditCustomTemp.Value());
-            part.CustPressmBar = static_cast<float>(f.RtDoubleEditCustomPressure.Value());
-            sum += part.Mass;
-        }
-        if (sum != 0) {
-            for (size_t k = 0; k < n; ++k) {
-                TGasItem& part = c.Components[k];
-                if (part.GasNameMFC.empty()) continue;
-                part.Mass = static_cast<float>(double(part.Mass) / sum * double(c.Mass));
-            }
-        }
-    }
+    if (achievable > 0) c = FluidPart(FluidSourceOf(mixer), f.Label30.Caption(), achievable);
 
     std::vector<TGasItem> present;
     for (TGasItem* part : {&a, &b, &c})

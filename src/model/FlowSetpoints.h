@@ -5,12 +5,20 @@
 // current set-points (CreateMixture) is shown with its report after every change.
 
 #include "form/Controls.h"
+#include "model/MixtureParts.h"
 #include "state/MixerState.h"
 
 namespace moirex {
 
 // Whether a controller has an active gas table entry: validated, with a gas table chosen.
 bool HasActiveGasTable(const TMFCDetails& details);
+
+// What MFC A, MFC B and the pump dose into the mixture of the current set-points: the active gas
+// table entries (in simulation the demonstration gases), the pump's fluid and syringe, the outlet
+// conditions.
+TGasSource GasSourceA(const TMixer& mixer);
+TGasSource GasSourceB(const TMixer& mixer);
+TFluidSource FluidSourceOf(const TMixer& mixer);
 
 // Gas A / gas B: the wanted flow held within the controller's range, edit and track bar in step.
 // UpdateFromCode: the caller changed the gas or the range, and the flow follows the track bar.

@@ -115,27 +115,72 @@ double WaterVaporPressure(double temperatureC) {
     return std::exp(43.494 - 6545.8 / (t + 278)) / std::pow(t + 868, 2) / 100;
 }
 
-std::string MixtureReport(const TComponentDictionary& dictionary, TGasItem& mixture, double temperatureC,
-                          double pressuremBar) {
-    if (dictionary.Empty()) return {};
-    std::string text;
-    AddLine(text, "Components");
+const TMixtureFigureEntry* TMixtureFigures::Find(const std::string& key) const {
+    for (const auto& entry : Entries)
+        if (entry.Key == key) return &entry;
+    return nullptr;
+}
 
-    float totalMass = 0;       // M, g/min
-    float totalMolarFlow = 0;  // N, mol/min
+double OutletMolarVolume_ml(double temperatureC, double pressuremBar) {
+    return MolarVolume_l / ZeroCelsius_K * (temperatureC + ZeroCelsius_K) * 1000 / (pressuremBar / NormalPressure_mBar);
+}
+
+TMixtureFigures MixtureFigures(const TComponentDictionary& dictionary, double temperatureC, double pressuremBar) {
+    TMixtureFigures figures;
     float fluidMolarFlow = 0;  // the pump's fluid alone, mol/min
     for (size_t i = 0; i < dictionary.Count(); ++i) {
         const TGasItem& entry = dictionary.Entries()[i].second;
-        AddLine(text, "  " + FitLeft(entry.GasNameLong, 22) + " " + FormatMask(entry.MolarMass, "0.000") + " g/mol");
-        totalMass += entry.Mass;
+        figures.TotalMass += entry.Mass;
         float molarFlow = 0;
-        if (MolarFlowOf(entry.Mass, entry.MolarMass, molarFlow)) totalMolarFlow += molarFlow;
+        if (MolarFlowOf(entry.Mass, entry.MolarMass, molarFlow)) figures.TotalMolarFlow += molarFlow;
         float fluidPart = 0;
         if (MolarFlowOf(dictionary.FluidMassAt(i), entry.MolarMass, fluidPart)) fluidMolarFlow += fluidPart;
     }
+    const double v0 = figures.TotalMolarFlow * MolarVolume_l;
+    figures.Volume0_lpm = v0;
+    figures.OutletVolume_mlpm =
+        v0 / ZeroCelsius_K * (temperatureC + ZeroCelsius_K) * 1000 / (pressuremBar / NormalPressure_mBar);
+    figures.HasOutletVolume = std::isfinite(figures.OutletVolume_mlpm);
+
+    const bool haveMolarFlow = figures.TotalMolarFlow > 0;
+    for (const auto& [key, entry] : dictionary) {
+        TMixtureFigureEntry f;
+        f.Key = key;
+        f.HasFraction = haveMolarFlow && MolarFlowOf(entry.Mass, entry.MolarMass, f.MolarFlow);
+        const double fraction = f.HasFraction ? static_cast<double>(f.MolarFlow) / figures.TotalMolarFlow : 0;
+        f.Ppm = fraction * 1e6;
+        if (entry.GasNameMFC == "H2O") {
+            const float saturation = static_cast<float>(WaterVaporPressure(entry.CustTempC));
+            const float saturationFraction = static_cast<float>(static_cast<double>(saturation) / entry.CustPressmBar);
+            f.HasSaturation = std::isfinite(saturationFraction) && entry.CustPressmBar > 0 && saturationFraction >= 0;
+            f.SaturationPpm = static_cast<double>(saturationFraction) * 1e6;
+            f.Humidity = static_cast<float>(fraction / saturationFraction * 100);
+            f.HasHumidity = f.HasFraction && f.HasSaturation && saturationFraction > 0 && std::isfinite(f.Humidity);
+        }
+        figures.Entries.push_back(std::move(f));
+    }
+
+    // The limit applies to the pump's fluid as a whole, whatever its components are.
+    if (dictionary.HasFluid && haveMolarFlow) {
+        figures.HasFluidPpm = true;
+        figures.FluidPpm = static_cast<double>(fluidMolarFlow) / figures.TotalMolarFlow * 1e6;
+        figures.ExceedsFluidLimit = figures.FluidPpm > dictionary.FluidMaxPPM;
+    }
+    return figures;
+}
+
+std::string MixtureReport(const TComponentDictionary& dictionary, TGasItem& mixture, double temperatureC,
+                          double pressuremBar) {
+    if (dictionary.Empty()) return {};
+    const TMixtureFigures figures = MixtureFigures(dictionary, temperatureC, pressuremBar);
+    std::string text;
+    AddLine(text, "Components");
+    for (const auto& [key, entry] : dictionary)
+        AddLine(text, "  " + FitLeft(entry.GasNameLong, 22) + " " + FormatMask(entry.MolarMass, "0.000") + " g/mol");
     AddLine(text, "");
 
     AddLine(text, "Mass flow");
+    const float totalMass = figures.TotalMass;
     if (totalMass > 0) {
         for (const auto& [key, entry] : dictionary) {
             AddLine(text, "  " + FitLeft(entry.GasNameMFC, 10) + "   gram/min: " + FormatMask(entry.Mass, "0.000 000") +
@@ -147,58 +192,44 @@ std::string MixtureReport(const TComponentDictionary& dictionary, TGasItem& mixt
     AddLine(text, "");
 
     AddLine(text, "Volumetric flow (assuming everything is in gas state)");
-    const double v0 = totalMolarFlow * MolarVolume_l;  // l/min at 0 °C
+    const double v0 = figures.Volume0_lpm;  // l/min at 0 °C
     auto volume = [](double ml) { return FitRight(FormatMask(ml, "0"), 6); };
     AddLine(text, "                mln/min: " + volume(v0 * 1000) + " (  0ºC, 1013.25 mBar)");
     AddLine(text, "                 ml/min: " + volume(v0 / ZeroCelsius_K * 323.15 * 1000) + " ( 50ºC, 1013.25 mBar)");
     AddLine(text, "                 ml/min: " + volume(v0 / ZeroCelsius_K * 373.15 * 1000) + " (100ºC, 1013.25 mBar)");
     AddLine(text, "                 ml/min: " + volume(v0 / ZeroCelsius_K * 423.15 * 1000) + " (150ºC, 1013.25 mBar)");
-    const double outlet =
-        v0 / ZeroCelsius_K * (temperatureC + ZeroCelsius_K) * 1000 / (pressuremBar / NormalPressure_mBar);
-    AddLine(text, "                 ml/min: " + (std::isfinite(outlet) ? volume(outlet) : FitRight("", 6)) + " (" +
+    AddLine(text, "                 ml/min: " +
+                      (figures.HasOutletVolume ? volume(figures.OutletVolume_mlpm) : FitRight("", 6)) + " (" +
                       FitRight(FormatGeneral(temperatureC), 3) + "ºC, " + FitRight(FormatGeneral(pressuremBar), 7) +
                       " mBar)");
     AddLine(text, "");
 
     AddLine(text, "Concentration");
-    const bool haveMolarFlow = totalMolarFlow > 0;
-    for (const auto& [key, entry] : dictionary) {
-        float molarFlow = 0;
-        const bool haveFraction = haveMolarFlow && MolarFlowOf(entry.Mass, entry.MolarMass, molarFlow);
-        const double fraction = haveFraction ? static_cast<double>(molarFlow) / totalMolarFlow : 0;
-        const double ppm = fraction * 1e6;
-        if (haveFraction) {
-            AddLine(text, "  " + FitLeft(entry.GasNameMFC, 13) + " mol/min: " + FormatMask(molarFlow, "0.000 000") +
-                              " (" + PpmFigure(ppm) + " ppm)");
+    for (size_t i = 0; i < dictionary.Count(); ++i) {
+        const TGasItem& entry = dictionary.Entries()[i].second;
+        const TMixtureFigureEntry& f = figures.Entries[i];
+        if (f.HasFraction) {
+            AddLine(text, "  " + FitLeft(entry.GasNameMFC, 13) + " mol/min: " + FormatMask(f.MolarFlow, "0.000 000") +
+                              " (" + PpmFigure(f.Ppm) + " ppm)");
         }
         if (entry.GasNameMFC == "H2O") {
-            const float saturation = static_cast<float>(WaterVaporPressure(entry.CustTempC));
-            const float saturationFraction = static_cast<float>(static_cast<double>(saturation) / entry.CustPressmBar);
-            const bool haveSaturation =
-                std::isfinite(saturationFraction) && entry.CustPressmBar > 0 && saturationFraction >= 0;
-            const float humidity = static_cast<float>(fraction / saturationFraction * 100);
-            const bool haveHumidity = haveFraction && haveSaturation && saturationFraction > 0 && std::isfinite(humidity);
             const std::string stars = "             ******************************************* ";
             AddLine(text, stars);
             AddLine(text, "             *  " + std::string(" for ") + FormatGeneral(temperatureC) + "ºC, " +
                               FormatMask(entry.CustPressmBar, "0") + " mbar");
             AddLine(text, "             *      ppm @ 100% RH -> " +
-                              (haveSaturation ? PpmFigure(static_cast<double>(saturationFraction) * 1e6) : FitRight("", 9)) +
+                              (f.HasSaturation ? PpmFigure(f.SaturationPpm) : FitRight("", 9)) + " ppm");
+            AddLine(text, "             *        Current ppm -> " + (f.HasFraction ? PpmFigure(f.Ppm) : FitRight("", 9)) +
                               " ppm");
-            AddLine(text, "             *        Current ppm -> " + (haveFraction ? PpmFigure(ppm) : FitRight("", 9)) + " ppm");
             AddLine(text, "             *                 RH -> " +
-                              FitRight(haveHumidity ? FormatMask(humidity, "0.000") : std::string(), 9) + " %");
+                              FitRight(f.HasHumidity ? FormatMask(f.Humidity, "0.000") : std::string(), 9) + " %");
             AddLine(text, stars);
         }
     }
 
-    // The limit applies to the pump's fluid as a whole, whatever its components are.
-    if (dictionary.HasFluid && haveMolarFlow) {
-        const double fluidPpm = static_cast<double>(fluidMolarFlow) / totalMolarFlow * 1e6;
-        if (fluidPpm > dictionary.FluidMaxPPM) {
-            mixture.Valid = false;
-            AddLine(text, "    Exceeding the fluid ppm limit  (" + PpmFigure(dictionary.FluidMaxPPM) + " ppm)");
-        }
+    if (figures.ExceedsFluidLimit) {
+        mixture.Valid = false;
+        AddLine(text, "    Exceeding the fluid ppm limit  (" + PpmFigure(dictionary.FluidMaxPPM) + " ppm)");
     }
     return text;
 }

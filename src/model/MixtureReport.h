@@ -61,6 +61,40 @@ void CollectComponents(const TGasItem& item, TComponentDictionary& dictionary);
 // ("0" gas A, "1" gas B, "2" fluid C); a later element with the same number replaces an earlier.
 void ComponentsByInstrument(const TGasItem& segment, TComponentDictionary& dictionary);
 
+// The figures of the report as numbers, computed as the report computes them (sums and molar
+// flows in single precision), so that what a caller checks is what the report prints.
+struct TMixtureFigureEntry {
+    std::string Key;            // short name
+    bool HasFraction = false;   // a molar flow and a mole fraction could be computed
+    float MolarFlow = 0;        // mol/min
+    double Ppm = 0;             // mole fraction × 10⁶
+    // Water ("H2O") only: the humidity at the entry's own outlet conditions.
+    bool HasSaturation = false;
+    double SaturationPpm = 0;   // mole fraction of water at 100 % RH, × 10⁶
+    bool HasHumidity = false;
+    float Humidity = 0;         // RH in %
+};
+
+struct TMixtureFigures {
+    float TotalMass = 0;        // M, g/min
+    float TotalMolarFlow = 0;   // N, mol/min
+    double Volume0_lpm = 0;     // l/min at 0 °C and 1013.25 mbar
+    bool HasOutletVolume = false;
+    double OutletVolume_mlpm = 0;  // ml/min at the outlet conditions
+    std::vector<TMixtureFigureEntry> Entries;  // in the dictionary's order
+    bool HasFluidPpm = false;   // the pump's fluid is present and there is a molar flow
+    double FluidPpm = 0;        // the pump's fluid as a whole, mole fraction × 10⁶
+    bool ExceedsFluidLimit = false;  // FluidPpm above the dictionary's FluidMaxPPM
+
+    // nullptr when the key is not present.
+    const TMixtureFigureEntry* Find(const std::string& key) const;
+};
+
+TMixtureFigures MixtureFigures(const TComponentDictionary& dictionary, double temperatureC, double pressuremBar);
+
+// Millilitres per mole of gas at the outlet conditions, as the report's volumetric line counts.
+double OutletMolarVolume_ml(double temperatureC, double pressuremBar);
+
 // The report text (lines ending CR LF) of a dictionary by short name; empty for an empty
 // dictionary. Outlet temperature in °C, pressure in mbar. Figures that cannot be computed (molar
 // mass 0 or below, no molar flow) are left out. Clears mixture.Valid when the pump's fluid as a
