@@ -1,0 +1,39 @@
+#include "model/DesignOnPage.h"
+
+#include "form/Form.h"
+#include "model/FlowSetpoints.h"
+
+namespace moirex {
+
+namespace {
+
+template <typename Edit, typename Value>
+void TypeInto(TMixer& mixer, Edit& edit, Value value, void (*keyUp)(TMixer&)) {
+    edit.SetFocused(true);
+    edit.SetValue(value);
+    keyUp(mixer);
+    edit.SetFocused(false);
+}
+
+}  // namespace
+
+TDesignSources DesignSourcesOf(const TMixer& mixer) {
+    TDesignSources sources;
+    sources.GasA = GasSourceA(mixer);
+    sources.GasB = GasSourceB(mixer);
+    sources.Fluid = FluidSourceOf(mixer);
+    sources.TemperatureC = mixer.Form.RtDoubleEditCustomTemp.Value();
+    sources.PressuremBar = mixer.Form.RtDoubleEditCustomPressure.Value();
+    return sources;
+}
+
+bool ApplyDesign(TMixer& mixer, const TDesignResult& result) {
+    if (result.Refused()) return false;
+    TForm1& f = mixer.Form;
+    TypeInto(mixer, f.RtIntegerEditY1Flow, result.GasA_ugpm, RtIntegerEditY1FlowKeyUp);
+    TypeInto(mixer, f.RtIntegerEditY2Flow, result.GasB_ugpm, RtIntegerEditY2FlowKeyUp);
+    TypeInto(mixer, f.RtDoubleEditFluidFlow, result.Fluid_ugpm, RtDoubleEditFluidFlowKeyUp);
+    return true;
+}
+
+}  // namespace moirex
