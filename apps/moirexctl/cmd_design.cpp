@@ -44,6 +44,7 @@ GasOption ReadGas(const Args& args, const std::string& option) {
 
 std::string Figure(double v) { return moirex::FormatMask(v, "0.######"); }
 
+
 nlohmann::json TargetJson(const moirex::TTargetOutcome& t) {
     return {{"name", t.Name}, {"unit", t.Unit}, {"asked", t.Asked}, {"achieved", t.Achieved},
             {"bound", t.Bound}, {"met", t.Met()}, {"limit", t.Limit}};
@@ -138,19 +139,7 @@ int RunDesign(const std::vector<std::string>& argv) {
         j["report"] = form.Memo1.Text();
         std::cout << j.dump(2) << "\n";
     } else {
-        std::cout << "Flows (as typed on the design page)\r\n"
-                  << "  gas A  " << form.RtIntegerEditY1Flow.Value() << " µg/min\r\n"
-                  << "  gas B  " << form.RtIntegerEditY2Flow.Value() << " µg/min\r\n"
-                  << "  fluid  " << moirex::FormatGeneral(form.RtDoubleEditFluidFlow.Value()) << " µg/min wanted, "
-                  << moirex::FormatMask(form.RtDoubleEditAchievableFluid.Value(), "0.00") << " µg/min by \""
-                  << form.Label30.Caption() << "\"\r\n\r\n"
-                  << "Targets                     asked        achieved     (rounding bound)\r\n";
-        for (const auto& t : result.Targets) {
-            std::cout << "  " << moirex::FitLeft(t.Name + " " + t.Unit, 18) << moirex::FitRight(Figure(t.Asked), 14)
-                      << moirex::FitRight(Figure(t.Achieved), 16) << "  (±" << moirex::FormatMask(t.Bound, "0.######")
-                      << ")" << (t.Met() ? "" : "  not met: " + t.Limit) << "\r\n";
-        }
-        for (const auto& note : result.Notes) std::cout << "  Note: " << note << "\r\n";
+        std::cout << moirex::DesignResultText(result);
         std::cout << "\r\n" << form.Memo1.Text() << std::flush;
     }
     for (const auto& t : result.Targets)

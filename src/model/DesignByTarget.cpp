@@ -452,4 +452,34 @@ TDesignResult DesignByTarget(const TDesignSources& s, const TDesignTarget& t) {
     return result;
 }
 
+std::string DesignResultText(const TDesignResult& r) {
+    std::string text;
+    auto line = [&text](const std::string& l) {
+        text += l;
+        text += CRLF;
+    };
+    if (r.Refused()) {
+        line("Cannot be met: " + r.Refusal);
+        return text;
+    }
+    line("Flows");
+    line("  gas A  " + std::to_string(r.GasA_ugpm) + " µg/min" +
+         (r.PulsedA < 1 ? " (pulsed " + FormatMask(double(r.PulsedA) * 100, "0.0") + " %)" : std::string()));
+    line("  gas B  " + std::to_string(r.GasB_ugpm) + " µg/min");
+    if (r.FluidAchievable_ugpm > 0)
+        line("  fluid  " + FormatGeneral(r.Fluid_ugpm) + " µg/min wanted, " + FormatMask(r.FluidAchievable_ugpm, "0.00") +
+             " µg/min by \"" + r.PumpCommand + "\"");
+    else
+        line("  fluid  0 µg/min");
+    line("");
+    line("Targets                     asked        achieved   (rounding bound)");
+    for (const auto& t : r.Targets) {
+        line("  " + FitLeft(t.Name + " " + t.Unit, 18) + FitRight(FormatMask(t.Asked, "0.######"), 14) +
+             FitRight(FormatMask(t.Achieved, "0.######"), 16) + "  (±" + FormatMask(t.Bound, "0.######") + ")" +
+             (t.Met() ? std::string() : "  not met: " + t.Limit));
+    }
+    for (const auto& note : r.Notes) line("  Note: " + note);
+    return text;
+}
+
 }  // namespace moirex

@@ -82,4 +82,9 @@ struct TDesignResult {
 
 TDesignResult DesignByTarget(const TDesignSources& sources, const TDesignTarget& target);
 
+// The proposal as the operator reads it, lines ending CR LF: the three flows (the pump command
+// and its achievable flow), each target asked, achieved, its bound and what stops it, the notes;
+// or the refusal.
+std::string DesignResultText(const TDesignResult& result);
+
 }  // namespace moirex

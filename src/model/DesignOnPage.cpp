@@ -30,6 +30,10 @@ TDesignSources DesignSourcesOf(const TMixer& mixer) {
 bool ApplyDesign(TMixer& mixer, const TDesignResult& result) {
     if (result.Refused()) return false;
     TForm1& f = mixer.Form;
+    // Typed as the operator would: not into editors that take no input (a run is going on).
+    for (const TControl* edit : {static_cast<const TControl*>(&f.RtIntegerEditY1Flow), static_cast<const TControl*>(&f.RtIntegerEditY2Flow),
+                                 static_cast<const TControl*>(&f.RtDoubleEditFluidFlow)})
+        if (!edit->AcceptsInput()) return false;
     TypeInto(mixer, f.RtIntegerEditY1Flow, result.GasA_ugpm, RtIntegerEditY1FlowKeyUp);
     TypeInto(mixer, f.RtIntegerEditY2Flow, result.GasB_ugpm, RtIntegerEditY2FlowKeyUp);
     TypeInto(mixer, f.RtDoubleEditFluidFlow, result.Fluid_ugpm, RtDoubleEditFluidFlowKeyUp);

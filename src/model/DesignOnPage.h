@@ -15,7 +15,8 @@ TDesignSources DesignSourcesOf(const TMixer& mixer);
 // The proposal's flows typed into the flow editors of gas A, gas B and fluid C, in that order: each
 // editor takes the focus, gets its value and a released key, so the page corrects the flow, moves
 // its track bar, chooses the pump command and shows the report in Memo1, as for typed flows. A
-// refused result changes nothing and gives false.
+// refused result, or editors that take no input (the page is disabled during a run), change
+// nothing and give false.
 bool ApplyDesign(TMixer& mixer, const TDesignResult& result);
 
 }  // namespace moirex

@@ -14,6 +14,7 @@
 #include "model/FluidDesigner.h"
 #include "model/MixtureReport.h"
 #include "state/MixerState.h"
+#include "support/TextFormat.h"
 
 using namespace moirex;
 
@@ -383,6 +384,33 @@ TEST(DesignByTargetTest, ConcentrationOfTheBottleItselfNeedsNoDilution) {
     EXPECT_TRUE(r.AllMet());
     EXPECT_EQ(r.GasB_ugpm, 0);
     EXPECT_GT(r.GasA_ugpm, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// "Apply" types the flows as the operator would: the track bars follow and Memo1 shows the
+// report; while the page takes no input (a run is going on), nothing is typed.
+TEST(DesignByTargetTest, ApplyTypesTheFlowsIntoTheEditors) {
+    Page page("MIX_087", 0.0025f, 0.3f, "Ar", 0.02f, 2, 20, 1013.25);
+    const TDesignResult r = page.Design(Target(ml, 1000, "H2", 500, RH, 50));
+    ASSERT_TRUE(r.AllMet());
+
+    page.form.RtIntegerEditY2Flow.SetEnabled(false);
+    EXPECT_FALSE(ApplyDesign(page.mixer, r));
+    EXPECT_EQ(page.form.RtIntegerEditY1Flow.Value(), 0);
+    EXPECT_EQ(page.form.RtDoubleEditFluidFlow.Value(), 0);
+
+    page.form.RtIntegerEditY2Flow.SetEnabled(true);
+    ASSERT_TRUE(ApplyDesign(page.mixer, r));
+    EXPECT_EQ(page.form.RzTrackBarY2.Position(),
+              RoundHalfEven((double(r.GasB_ugpm) - 20000.0) / (2e6 - 20000.0) * 10));
+    EXPECT_EQ(page.form.Label30.Caption(), r.PumpCommand);
+    EXPECT_NE(page.form.Memo1.Text().find("RH ->    50.000 %"), std::string::npos) << page.form.Memo1.Text();
+    EXPECT_NE(page.form.Memo1.Text().find("(      500 ppm)"), std::string::npos);
+    for (const auto* edit : {&page.form.RtIntegerEditY1Flow, &page.form.RtIntegerEditY2Flow})
+        EXPECT_FALSE(edit->Focused());
 }
 
 }  // namespace
