@@ -295,7 +295,10 @@ TDesignResult DesignByTarget(const TDesignSources& s, const TDesignTarget& t) {
     std::string concentrationLimit;
     const auto up = tightestUpper(upper);
     const auto down = tightestLower(lower);
-    if (up != upper.end() && down != lower.end() && down->Hold > up->Hold) {
+    // No total fits every range: the concentrations cannot be met. The flows are held within the
+    // maxima, and what then falls below a minimum is raised onto it (below).
+    const bool conflict = up != upper.end() && down != lower.end() && down->Hold > up->Hold;
+    if (conflict) {
         concentrationLimit = down->Name + " against " + up->Name;
         scale = up->Hold;
         totalLimit = concentrationLimit;
@@ -315,7 +318,7 @@ TDesignResult DesignByTarget(const TDesignSources& s, const TDesignTarget& t) {
     if (ratio[2] > 0) {
         double aim = scale;
         onPumpStep = false;
-        for (int pass = 0; pass < 30; ++pass) {
+        for (int pass = 0; pass < (conflict ? 1 : 30); ++pass) {
             p.FluidWanted = std::min(double(RoundHalfEven(aim * ratio[2] * PerMillion)), pumpMax);
             const TPumpSpeedDetails pump = PumpCommandFor(s.Fluid, p.FluidWanted);
             p.Command = pump.Command;
@@ -323,6 +326,7 @@ TDesignResult DesignByTarget(const TDesignSources& s, const TDesignTarget& t) {
             const double followed = p.FluidAchievable / (ratio[2] * PerMillion);
             const auto gu = tightestUpper(gasUpper);
             const auto gl = tightestLower(gasLower);
+            if (conflict) break;
             if (gu != gasUpper.end() && followed > gu->Test) {
                 aim *= std::min(gu->Hold / followed, 1 - 1e-3);
                 continue;
@@ -335,7 +339,7 @@ TDesignResult DesignByTarget(const TDesignSources& s, const TDesignTarget& t) {
             onPumpStep = true;
             break;
         }
-        if (!onPumpStep) fluidLimit = fluidLimit.empty() ? LimitPumpSteps : fluidLimit;
+        if (!onPumpStep && fluidLimit.empty()) fluidLimit = conflict ? concentrationLimit : LimitPumpSteps;
     }
 
     // --- the gases for the fluid actually dosed: the total and the component's concentration
@@ -348,6 +352,7 @@ TDesignResult DesignByTarget(const TDesignSources& s, const TDesignTarget& t) {
     if (!gases) return Refuse("these targets fix no single set of flows");
     p.A = std::max<int64_t>(0, RoundHalfEven((*gases)[0] * PerMillion));
     p.B = std::max<int64_t>(0, RoundHalfEven((*gases)[1] * PerMillion));
+    if (conflict && ratio[1] > 0) p.B = std::max(p.B, SmallestGasFlowB_ugpm(s.GasB.Entry));
 
     // --- the page's own corrections
     std::string gasCorrection;

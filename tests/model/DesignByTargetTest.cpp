@@ -262,6 +262,17 @@ TEST(DesignByTargetTest, LimitedTargetsGetTheLimitsValue) {
         EXPECT_GT(f.FluidPpm, 4999.9);
     }
     {
+        SCOPED_TRACE("no total fits: each gas on its nearest range end");
+        Page page("N2", 0.000313f, 0.0313f, "MIX275", 0.0031733334f, 0.0952f, 25, 1013.25);
+        const TDesignResult r = page.Design(Target(ml, 40, "CO", 2000, RH, 30));
+        const int64_t maxA = LargestGasFlow_ugpm(page.mixer.MFCADetails.LUT[2], false);
+        EXPECT_LE(r.GasA_ugpm, maxA);
+        EXPECT_GE(r.GasA_ugpm, maxA * 0.995);  // at the maximum, but for the pump's step
+        EXPECT_EQ(r.GasB_ugpm, SmallestGasFlowB_ugpm(page.mixer.MFCBDetails.LUT[2]));
+        EXPECT_GT(Outcome(r, "CO").Achieved, 2000);  // dosed, not dropped: B is not left at 0
+        for (const auto& t : r.Targets) EXPECT_EQ(t.Limit, "MFC B's minimum against MFC A's maximum") << t.Name;
+    }
+    {
         SCOPED_TRACE("MFC B at its maximum");
         Page page("MIX_087", 0, Open, "Ar", 0, 1, 20, 1013.25);
         const TDesignResult r = page.Design(Target(ml, 1000, "H2", 500, RH, 50));
