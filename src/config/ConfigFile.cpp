@@ -226,6 +226,12 @@ void ButtonApplyPumpAndFluidClick(TMixer& mixer) {
     FluidFlowUpdate(mixer);
 }
 
+void BindConfigHandlers(TMixer& mixer) {
+    mixer.Form.ButtonApplyPumpAndFluid.OnClick = [&mixer](TControl&) {
+        RunGuarded(mixer.Dlg, [&] { ButtonApplyPumpAndFluidClick(mixer); });
+    };
+}
+
 TGasHistory ReadGasHistory() {
     const TIniFile ini(IniFilePath());
     TGasHistory h;

@@ -44,6 +44,9 @@ bool INISaveAndApply(TMixer& mixer);
 // a found pump is re-initialised on its port, and the fluid flow's limits and pump command follow.
 void ButtonApplyPumpAndFluidClick(TMixer& mixer);
 
+// Binds "Apply and save" to its button. Call once per window.
+void BindConfigHandlers(TMixer& mixer);
+
 // The gases last confirmed on the gas lines ("Unknown" when none).
 struct TGasHistory {
     std::string OldGasA = "Unknown";

@@ -12,25 +12,27 @@
 
 namespace moirex {
 
-bool PumpFindInitHamilton(const std::string& port, const FeedbackSink& sink) {
-    moirex::TPSD4 pump([&](const std::string& message) { sink(message); });
+bool PumpFindInitHamilton(const std::string& port, const FeedbackSink& sink, Clock& clock,
+                          const TPumpPortTiming& timing) {
+    moirex::TPSD4 pump([&](const std::string& message) { sink(message); }, clock);
+    pump.PortTiming = timing;
     if (!pump.Connect(port)) return false;
     if (!pump.Stop()) return true;  // connected; the initialisation is not sent to a pump that did not stop
-    moirex::SystemClock().SleepMs(100);
+    clock.SleepMs(100);
     moirex::TSerialResponse response;
     pump.SendCommand("ZN1L20v1000c1000K88k640IOIR", response, true);
     return response.Status.empty();
 }
 
 bool ValidateController(moirex::TMFCDetails& details, const std::string& port, uint32_t address,
-                        int32_t dynamicRangeCull, bool isMFCB, const FeedbackSink& sink) {
+                        int32_t dynamicRangeCull, bool isMFCB, const FeedbackSink& sink, Clock& clock) {
     details.Validated = false;
     details.ComPortName = port;
     details.ModBusAddress = address;
     sink("");
     sink("Query port : " + port + " Addr:" + std::to_string(address));
     details.DynamicRangeCull = dynamicRangeCull;
-    moirex::ReadMFCDetails(details);
+    moirex::ReadMFCDetails(details, clock);
     if (!details.Validated) {
         sink(" -> Nothing found on this port");
         return false;
@@ -108,8 +110,9 @@ std::string UnrecognisedGasMessage(const moirex::TMFCDetails& details, int mfcNu
            "Contact Tarvel with this message, or select another gas type";
 }
 
-bool SelectGas(moirex::TMFCDetails& details, uint32_t table, const std::string& mfcName, const FeedbackSink& sink) {
-    moirex::SetActiveLUT(details, static_cast<int32_t>(table));
+bool SelectGas(moirex::TMFCDetails& details, uint32_t table, const std::string& mfcName, const FeedbackSink& sink,
+               Clock& clock) {
+    moirex::SetActiveLUT(details, static_cast<int32_t>(table), clock);
     if (!details.ActionOK) {
         sink(" ** Failed to set active gas for " + mfcName + ", (index:" + std::to_string(table) + ") plese try again ** ");
         sink("   " + details.LastResponse.Response);

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "devices/PSD4_Interface.h"
 #include "state/MixerState.h"
+#include "support/Clock.h"
 
 namespace moirex {
 
@@ -15,13 +17,16 @@ namespace moirex {
 using FeedbackSink = std::function<void(const std::string& line)>;
 
 // The pump check of validation: connect, stop, and the initialisation command; true when
-// connected and the initialisation (when sent) was answered. Pump messages go to `sink`.
-bool PumpFindInitHamilton(const std::string& port, const FeedbackSink& sink);
+// connected and the initialisation (when sent) was answered. Pump messages go to `sink`; the
+// pump's waits go through `clock` and its port uses `timing`.
+bool PumpFindInitHamilton(const std::string& port, const FeedbackSink& sink, Clock& clock = SystemClock(),
+                          const TPumpPortTiming& timing = {});
 
 // ReadMFCDetails of the controller at `address` on `port`, with the feedback lines of validation.
 // MFC B's blocks carry the unit line twice, as the Setup page shows them.
 bool ValidateController(moirex::TMFCDetails& details, const std::string& port, uint32_t address,
-                        int32_t dynamicRangeCull, bool isMFCB, const FeedbackSink& sink);
+                        int32_t dynamicRangeCull, bool isMFCB, const FeedbackSink& sink,
+                        Clock& clock = SystemClock());
 
 // The gas table chosen by `choice`: a table number 2 to 11, or a gas name (the table's own name,
 // its short name or its custom name; letter case matters only when two tables differ by it only).
@@ -34,7 +39,8 @@ std::string UnrecognisedGasMessage(const moirex::TMFCDetails& details, int mfcNu
 
 // The switch to gas table `table` confirmed by read-back, then the table's totalizer scaling, with
 // the feedback lines of gas selection. mfcName: "MFC A" or "MFC B".
-bool SelectGas(moirex::TMFCDetails& details, uint32_t table, const std::string& mfcName, const FeedbackSink& sink);
+bool SelectGas(moirex::TMFCDetails& details, uint32_t table, const std::string& mfcName, const FeedbackSink& sink,
+               Clock& clock = SystemClock());
 
 // The question "Confirm selected gases" asks, lines joined by CR LF.
 std::string GasConfirmationQuestion(const std::string& oldGasA, const std::string& newGasA,

@@ -1,0 +1,17 @@
+#include "core/BindWindowHandlers.h"
+
+#include "config/ConfigFile.h"
+#include "config/ServiceTools.h"
+#include "core/BindDesignHandlers.h"
+
+namespace moirex {
+
+void BindWindowHandlers(TSetupContext& ctx) {
+    BindDesignHandlers(ctx.Mixer);
+    BindRunButtons(ctx.Run);
+    BindSetupHandlers(ctx);
+    BindConfigHandlers(ctx.Mixer);
+    BindServiceToolHandlers(ctx.Mixer, ctx.Instruments);
+}
+
+}  // namespace moirex

@@ -1,0 +1,203 @@
+#include "core/SetupPage.h"
+
+#include "config/ConfigFile.h"
+#include "config/WindowBusy.h"
+#include "core/RunBringUp.h"
+#include "core/SegmentProgram.h"
+#include "devices/PortList.h"
+#include "form/Dialogs.h"
+#include "form/Form.h"
+#include "model/FlowSetpoints.h"
+#include "support/Log.h"
+
+namespace moirex {
+
+namespace {
+
+// The controller's gas tables into its gas list: NameOwn as text, the table number attached, in
+// table order up to the first table without a short name.
+void FillGasList(const TMFCDetails& details, TListBox& list) {
+    for (uint32_t k = TLUT::First; k <= TLUT::Last; ++k) {
+        const TLUTData& e = details.LUT[k];
+        if (e.NameShort.empty()) break;
+        list.AddItem(e.NameOwn, k);
+    }
+}
+
+// Validation of one controller on the selected port of its list.
+void ValidateOnSelectedPort(TSetupContext& ctx, TMFCDetails& details, const TListBox& ports, uint32_t address,
+                            int32_t cull, bool isMFCB, TListBox& gases) {
+    TMemo& memo = ctx.Mixer.Form.MemoSetupFeedback;
+    if (ValidateController(details, ports.SelectedText(), address, cull, isMFCB,
+                           [&](const std::string& line) { memo.Add(line); }, ctx.InstrumentClk()))
+        FillGasList(details, gases);
+}
+
+// The gas of one controller from its list's selection; false when the switch was not confirmed.
+bool SwitchGas(TSetupContext& ctx, TMFCDetails& details, const TListBox& list, const char* mfcName) {
+    TMemo& memo = ctx.Mixer.Form.MemoSetupFeedback;
+    const uint32_t table = static_cast<uint32_t>(list.ItemIndex() + 2);
+    return SelectGas(details, table, mfcName, [&](const std::string& line) { memo.Add(line); }, ctx.InstrumentClk());
+}
+
+// The recognition message of the controller's active gas, when the catalogue does not know it.
+bool GasRecognised(TSetupContext& ctx, const TMFCDetails& details, int mfcNumber) {
+    // A controller without an active table has no gas to recognise; its failed switch has told why.
+    if (details.ActiveLUT < TLUT::First || details.ActiveLUT > TLUT::Last) return true;
+    const std::string message = UnrecognisedGasMessage(details, mfcNumber, details.ActiveLUT);
+    if (message.empty()) return true;
+    ctx.Mixer.Dlg.ShowMessage(message);
+    return false;
+}
+
+void ConfirmGasLines(TSetupContext& ctx) {
+    TMixer& mixer = ctx.Mixer;
+    TForm1& f = mixer.Form;
+    mixer.MixerState = TMixerState::msReady;
+    f.RzLEDDisplay1.SetCaption("Stopped");
+    f.MemoSetupFeedback.Add("-------------------------------");
+    f.MemoSetupFeedback.Add("  Mixer is now properly set up.");
+
+    const TGasHistory history = ReadGasHistory();
+    const std::string nowA = mixer.MFCADetails.LUT[mixer.MFCADetails.ActiveLUT].NameOwn;
+    const std::string nowB = mixer.MFCBDetails.LUT[mixer.MFCBDetails.ActiveLUT].NameOwn;
+    if (mixer.Dlg.AskYesNo(GasConfirmationQuestion(history.OldGasA, nowA, history.OldGasB, nowB),
+                           GasConfirmationCaption)) {
+        LogOld(f.MemoLog, f.MemoSetupFeedback.Text());
+        WriteGasHistory(mixer, nowA, nowB);
+    } else {
+        f.CheckBoxGas.SetChecked(false);
+    }
+}
+
+}  // namespace
+
+void ButtonSetupFindPortsClick(TSetupContext& ctx) {
+    TForm1& f = ctx.Mixer.Form;
+    std::vector<TListItem> items;
+    for (std::string& name : ctx.ListPorts ? ctx.ListPorts() : GetSerialPortList()) items.push_back({std::move(name), 0});
+    f.ListBoxPortPump.SetItems(items);
+    f.ListBoxPortMFC1.SetItems(items);
+    f.ListBoxPortMFC2.SetItems(items);
+    f.CheckBoxPump.SetChecked(false);
+    f.CheckBoxMFC.SetChecked(false);
+    f.CheckBoxGas.SetChecked(false);
+}
+
+void SetListBox(const std::string& Val, TListBox& LB) {
+    for (int i = 0; i < LB.Count(); ++i) {
+        if (LB.ItemText(i) == Val) LB.SetItemIndex(i);
+    }
+}
+
+void ListBoxPortPumpClick(TMixer& mixer) {
+    mixer.MixerState = TMixerState::msSimulation;
+    mixer.Form.CheckBoxPump.SetChecked(false);
+}
+
+void ListBoxPortMFC1Click(TMixer& mixer) {
+    mixer.MixerState = TMixerState::msSimulation;
+    mixer.Form.CheckBoxMFC.SetChecked(false);
+}
+
+bool PumpFindInitHamilton(TSetupContext& ctx, const std::string& Port) {
+    return PumpFindInitHamilton(
+        Port, [&](const std::string& message) { ctx.Mixer.Dlg.ShowMessage(message); }, ctx.InstrumentClk(),
+        ctx.Instruments.Timing);
+}
+
+void ButtonSetupValidateClick(TSetupContext& ctx) {
+    TMixer& mixer = ctx.Mixer;
+    TForm1& f = mixer.Form;
+    f.CheckBoxPump.SetChecked(false);
+    f.CheckBoxMFC.SetChecked(false);
+    f.CheckBoxGas.SetChecked(false);
+    f.MemoSetupFeedback.Clear();
+    if (ctx.ProcessPendingEvents) ctx.ProcessPendingEvents();
+    ClearStepProgram(mixer);
+
+    const int pump = f.ListBoxPortPump.ItemIndex();
+    const int a = f.ListBoxPortMFC1.ItemIndex();
+    const int b = f.ListBoxPortMFC2.ItemIndex();
+    if (a >= 0 && (pump == a || pump == b || a == b)) {
+        f.MemoSetupFeedback.Add("Select different COM ports for the MFCs");
+        return;
+    }
+
+    mixer.MixerState = TMixerState::msSimulation;
+    TWindowBusy busy(f);
+    f.ListBox1.Clear();
+    f.ListBox2.Clear();
+
+    if (pump >= 0 && PumpFindInitHamilton(ctx, f.ListBoxPortPump.SelectedText())) {
+        f.CheckBoxPump.SetChecked(true);
+        mixer.PumpDetails.Port = f.ListBoxPortPump.SelectedText();
+        f.EditDebugCOMPort.SetText(mixer.PumpDetails.Port);
+    } else {
+        f.CheckBoxPump.SetChecked(false);
+        mixer.PumpDetails.Port.clear();
+    }
+
+    mixer.MFCADetails.Validated = false;
+    mixer.MFCBDetails.Validated = false;
+    if (a >= 0)
+        ValidateOnSelectedPort(ctx, mixer.MFCADetails, f.ListBoxPortMFC1, 1, mixer.DynamicRangeCullA, false, f.ListBox1);
+    if (b >= 0)
+        ValidateOnSelectedPort(ctx, mixer.MFCBDetails, f.ListBoxPortMFC2, 2, mixer.DynamicRangeCullB, true, f.ListBox2);
+
+    const bool both = mixer.MFCADetails.Validated && mixer.MFCBDetails.Validated;
+    f.CheckBoxMFC.SetChecked(both);
+    // The feedback reaches the log even when the save below fails.
+    if (FormLogger().Enabled) {
+        for (const std::string& line : f.MemoSetupFeedback.Lines()) FormLogger().Send(line);
+    }
+    if (both) INISaveAndApply(mixer);
+}
+
+void ListBox1Click(TSetupContext& ctx, const TControl& sender) {
+    TMixer& mixer = ctx.Mixer;
+    TForm1& f = mixer.Form;
+    ClearStepProgram(mixer);
+    {
+        TWindowBusy busy(f);
+        f.CheckBoxGas.SetChecked(f.ListBox1.ItemIndex() >= 0 && f.ListBox2.ItemIndex() >= 0);
+
+        if (&sender == &f.ListBox1 && f.ListBox1.ItemIndex() >= 0) {
+            StopAndKillThread(ctx.Run);
+            if (!SwitchGas(ctx, mixer.MFCADetails, f.ListBox1, "MFC A")) f.CheckBoxGas.SetChecked(false);
+        } else if (&sender == &f.ListBox2 && f.ListBox2.ItemIndex() >= 0) {
+            if (!SwitchGas(ctx, mixer.MFCBDetails, f.ListBox2, "MFC B")) f.CheckBoxGas.SetChecked(false);
+        }
+
+        if (f.ListBox1.ItemIndex() >= 0 && !GasRecognised(ctx, mixer.MFCADetails, 1)) f.CheckBoxGas.SetChecked(false);
+        if (f.ListBox2.ItemIndex() >= 0 && !GasRecognised(ctx, mixer.MFCBDetails, 2)) f.CheckBoxGas.SetChecked(false);
+
+        if (f.CheckBoxPump.Checked() && f.CheckBoxMFC.Checked() && f.CheckBoxGas.Checked()) ConfirmGasLines(ctx);
+
+        if (f.ListBox1.ItemIndex() < 0) mixer.MFCADetails.ActiveLUT = 0;
+        if (f.ListBox2.ItemIndex() < 0) mixer.MFCBDetails.ActiveLUT = 0;
+        mixer.FlowStatus.Reset();
+    }
+    FlowUpdateY1(mixer, true);
+    FlowUpdateY2(mixer, true);
+}
+
+void BindSetupHandlers(TSetupContext& ctx) {
+    TForm1& f = ctx.Mixer.Form;
+    Dialogs& dlg = ctx.Mixer.Dlg;
+    TMixer& mixer = ctx.Mixer;
+    f.ButtonSetupFindPorts.OnClick = [&](TControl&) { RunGuarded(dlg, [&] { ButtonSetupFindPortsClick(ctx); }); };
+    f.ButtonSetupValidate.OnClick = [&](TControl&) { RunGuarded(dlg, [&] { ButtonSetupValidateClick(ctx); }); };
+    f.ListBoxPortPump.OnClick = [&](TControl&) { ListBoxPortPumpClick(mixer); };
+    f.ListBoxPortPump.OnDblClick = [&](TControl&) { ListBoxPortPumpClick(mixer); };
+    f.ListBoxPortPump.OnKeyUp = [&](TControl&, int) { ListBoxPortPumpClick(mixer); };
+    for (TListBox* list : {&f.ListBoxPortMFC1, &f.ListBoxPortMFC2}) {
+        list->OnClick = [&](TControl&) { ListBoxPortMFC1Click(mixer); };
+        list->OnDblClick = [&](TControl&) { ListBoxPortMFC1Click(mixer); };
+        list->OnKeyUp = [&](TControl&, int) { ListBoxPortMFC1Click(mixer); };
+    }
+    for (TListBox* list : {&f.ListBox1, &f.ListBox2})
+        list->OnClick = [&](TControl& sender) { RunGuarded(dlg, [&] { ListBox1Click(ctx, sender); }); };
+}
+
+}  // namespace moirex
