@@ -132,8 +132,9 @@ TCodeSiteDestination& DefaultDestination();
 void InitLogChannels();
 
 // Destination set-up of the start-up sequence for the given mode, the log folder and the start
-// time ("MoirexLog yyyy-mm-dd hh_mm_ss.csl"). Off: DefaultLogger disabled. Live: the default
-// destination's viewer is activated as well, so the serial channel shows on the terminal too.
+// time ("MoirexLog yyyy-mm-dd hh_mm_ss.csl"). Off: DefaultLogger disabled. File and Live: all
+// three channels write to the file, so a run's serial lines can be read afterwards beside its
+// "Thread." lines. Live: the viewer (the terminal) as well.
 // Always ends by sending
 // "Logging system initialized" on FormLogger. The returned destination is owned by the caller.
 std::unique_ptr<TCodeSiteDestination> SetupLogDestination(TLoggingType type,

@@ -20,6 +20,11 @@ std::unique_ptr<TCodeSiteDestination> SetupLogDestination(TLoggingType type,
             "MoirexLog " + FormatDateTime("yyyy-mm-dd hh_mm_ss", startTime) + ".csl";
         destination->LogFile.FilePath = folder;
         FormLogger().SetDestination(destination.get());
+        // The serial transport's and the controller read-out's lines belong with the run's
+        // "Thread." lines: without a live viewer on Linux they would otherwise be seen nowhere
+        // once the run is over.
+        SerialPortLogger().SetDestination(destination.get());
+        DefaultLogger().SetDestination(destination.get());
         if (type == TLoggingType::ltLive) {
             destination->Viewer.Active = true;
             // The live viewer is running now, so the channels without a destination of their

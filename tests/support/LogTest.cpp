@@ -131,10 +131,10 @@ TEST_F(LogTest, FileModeWritesFormMessagesToTheNamedFileOnly) {
     EXPECT_TRUE(DefaultLogger().Enabled);
 
     FormLogger().Send("Ports listed");
-    SerialPortLogger().Send("not for the file");
+    SerialPortLogger().Send("Port /dev/ttyUSB0 busy");
 
     const auto lines = ReadLines(folder.Path() + "/MoirexLog 2024-03-05 14_07_09.csl");
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 3u);
     auto first = ParseLine(lines[0]);
     ASSERT_TRUE(first) << lines[0];
     EXPECT_EQ(first->Category, "Form");
@@ -142,8 +142,11 @@ TEST_F(LogTest, FileModeWritesFormMessagesToTheNamedFileOnly) {
     auto second = ParseLine(lines[1]);
     ASSERT_TRUE(second) << lines[1];
     EXPECT_EQ(second->Text, "Ports listed");
-    // The serial channel keeps the default destination.
-    EXPECT_TRUE(capture->Contains("SerialPort", "not for the file"));
+    // The serial channel's lines are in the file too, so that a run can be read afterwards.
+    auto third = ParseLine(lines[2]);
+    ASSERT_TRUE(third) << lines[2];
+    EXPECT_EQ(third->Category, "SerialPort");
+    EXPECT_EQ(third->Text, "Port /dev/ttyUSB0 busy");
     EXPECT_FALSE(capture->Contains("Form", "Ports listed"));
 }
 
@@ -172,11 +175,14 @@ TEST_F(LogTest, LiveModeWritesTheFileAndTheTerminal) {
     EXPECT_TRUE(destination->Viewer.Active);
     EXPECT_NE(terminal.find("[Form] Logging system initialized"), std::string::npos) << terminal;
     EXPECT_NE(terminal.find("[Form] Live line"), std::string::npos) << terminal;
-    // The serial channel has no destination of its own but the viewer shows it.
-    EXPECT_NE(terminal.find("[SerialPort] Port /dev/ttyUSB0 busy"), std::string::npos) << terminal;
+    // The serial channel shows in the viewer, once, and is kept in the file.
+    const size_t serial = terminal.find("[SerialPort] Port /dev/ttyUSB0 busy");
+    EXPECT_NE(serial, std::string::npos) << terminal;
+    EXPECT_EQ(terminal.find("[SerialPort] Port /dev/ttyUSB0 busy", serial + 1), std::string::npos) << terminal;
     const auto lines = ReadLines(folder.Path() + "/" + destination->LogFile.FileName);
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 3u);
     EXPECT_NE(lines[1].find("[Form] Live line"), std::string::npos);
+    EXPECT_NE(lines[2].find("[SerialPort] Port /dev/ttyUSB0 busy"), std::string::npos);
     // The live viewer was emptied through the default channel first.
     const auto records = capture->Records();
     ASSERT_FALSE(records.empty());
