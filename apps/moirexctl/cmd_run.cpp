@@ -3,21 +3,22 @@
 // question, the segments built as the segment editor builds them, then Start, the 50 ms tick and
 // the stop procedure.
 
+#include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include <unistd.h>
 
 #include "Command.h"
+#include "HeadlessWindow.h"
 #include "RunSession.h"
 #include "core/ProgramFile.h"
 #include "core/ProgramSegments.h"
@@ -56,44 +57,27 @@ std::string Required(const Args& args, const std::string& option, const char* wh
     return moirex::Trim(*v);
 }
 
-void Print(const std::string& line) { std::cout << line << std::endl; }
-
-// The operator's typed answer: true only for "yes".
-bool AskTypedYes() {
-    std::cout << "Type yes to confirm, anything else to end: " << std::flush;
-    std::string answer;
-    char c = 0;
-    while (true) {
-        const ssize_t got = ::read(STDIN_FILENO, &c, 1);
-        if (got <= 0) {
-            std::cout << std::endl;
-            return false;  // end of input, or a stop signal while waiting
-        }
-        if (c == '\n') break;
-        answer += c;
-        if (answer.size() > 100) return false;
-    }
-    std::string a = moirex::Trim(answer);
-    for (char& ch : a) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    return a == "yes";
+// A port from its option, else the one the window's configuration file remembers from the last
+// validation.
+std::string PortOption(const Args& args, const std::string& option, const std::string& remembered, const char* what) {
+    if (args.Value(option)) return Required(args, option, what);
+    if (moirex::Trim(remembered).empty())
+        throw UsageError(option + " is missing: " + what + " (and no set-up has stored one; see moirexctl setup)");
+    return moirex::Trim(remembered);
 }
+
+void Print(const std::string& line) { std::cout << line << std::endl; }
 
 int RunRun(const std::vector<std::string>& argv) {
     const Args args(argv, {{"--pump"}, {"--mfc-a"}, {"--mfc-b"}, {"--gas-a"}, {"--gas-b"}, {"--data"},
                            {"--yes", false}, {"--syringe-ul"}});
     args.ExpectPositionals(1, 1);
     const std::string programPath = args.Positionals()[0];
-    const std::string pumpPort = Required(args, "--pump", "the pump's serial port");
-    const std::string portA = Required(args, "--mfc-a", "MFC A's serial port");
-    const std::string portB = Required(args, "--mfc-b", "MFC B's serial port");
     const std::string gasA = Required(args, "--gas-a", "MFC A's gas (table number 2 to 11, or gas name)");
     const std::string gasB = Required(args, "--gas-b", "MFC B's gas (table number 2 to 11, or gas name)");
     const double syringe = args.Real("--syringe-ul", 12.5);
     if (!(syringe > 0) || syringe > 1e6)
         throw UsageError("--syringe-ul: the syringe volume must lie above 0 µl: " + *args.Value("--syringe-ul"));
-    if (pumpPort == portA || pumpPort == portB || portA == portB)
-        throw UsageError("Select different COM ports for the MFCs (the pump, MFC A and MFC B each need their own port)");
-
     // The whole program is read before any instrument is touched: a bad line and nothing runs.
     const moirex::TProgramFileResult program = moirex::ReadProgramFile(programPath);
     if (!program.Ok()) {
@@ -115,28 +99,30 @@ int RunRun(const std::vector<std::string>& argv) {
         return true;
     };
 
-    moirex::TForm1 form;
-    moirex::ScriptedDialogs dialogs;
-    moirex::TMixer mixer{form, dialogs};
-    moirex::FeedbackSink feedback = [&](const std::string& line) {
-        form.MemoSetupFeedback.Add(line);
-        Print(line);
-    };
-
-    // Validation.
-    Print("Checking the pump on " + pumpPort);
-    const bool pumpFound = moirex::PumpFindInitHamilton(pumpPort, feedback);
+    // The window's start-up and Setup page, headless: the configuration file and logging of the
+    // window, the ports validated and the gases chosen through the page's own handlers.
+    std::optional<bool> answer;
+    if (args.Flag("--yes")) answer = true;
+    HeadlessWindow window(answer);
+    moirex::TForm1& form = window.form;
+    moirex::TMixer& mixer = window.mixer;
+    window.Start();
+    const std::string pumpPort = PortOption(args, "--pump", mixer.INIPortPump, "the pump's serial port");
+    const std::string portA = PortOption(args, "--mfc-a", mixer.INIPortMFCA, "MFC A's serial port");
+    const std::string portB = PortOption(args, "--mfc-b", mixer.INIPortMFCB, "MFC B's serial port");
+    if (pumpPort == portA || pumpPort == portB || portA == portB)
+        throw UsageError("Select different COM ports for the MFCs (the pump, MFC A and MFC B each need their own port)");
+    Print("Ports: pump " + pumpPort + ", MFC A " + portA + ", MFC B " + portB);
+    window.SelectPort(form.ListBoxPortPump, pumpPort);
+    window.SelectPort(form.ListBoxPortMFC1, portA);
+    window.SelectPort(form.ListBoxPortMFC2, portB);
+    window.Validate();
     if (interrupted()) return ExitFailed;
-    if (!pumpFound) {
+    if (!form.CheckBoxPump.Checked()) {
         std::cerr << "moirexctl run: no pump found on " << pumpPort << std::endl;
         return ExitFailed;
     }
-    mixer.PumpDetails.Port = pumpPort;
-    Print(" -> Pump found");
-    const bool foundA = moirex::ValidateController(mixer.MFCADetails, portA, 1, mixer.DynamicRangeCullA, false, feedback);
-    if (interrupted()) return ExitFailed;
-    const bool foundB = moirex::ValidateController(mixer.MFCBDetails, portB, 2, mixer.DynamicRangeCullB, true, feedback);
-    if (interrupted()) return ExitFailed;
+    const bool foundA = mixer.MFCADetails.Validated, foundB = mixer.MFCBDetails.Validated;
     if (!foundA || !foundB) {
         std::cerr << "moirexctl run: " << (!foundA ? "MFC A (address 1) on " + portA : std::string())
                   << (!foundA && !foundB ? " and " : "") << (!foundB ? "MFC B (address 2) on " + portB : std::string())
@@ -146,40 +132,43 @@ int RunRun(const std::vector<std::string>& argv) {
 
     // Gas selection: a gas the program does not know is refused before the controller is switched.
     std::string error;
-    const int tableA = moirex::ChooseGasTable(mixer.MFCADetails, gasA, error);
-    if (tableA == 0) {
+    const int positionA = window.GasPosition(mixer.MFCADetails, gasA, error);
+    if (positionA < 0) {
         std::cerr << "moirexctl run: --gas-a: " << error << std::endl;
         return ExitUsage;
     }
-    const int tableB = moirex::ChooseGasTable(mixer.MFCBDetails, gasB, error);
-    if (tableB == 0) {
+    const int positionB = window.GasPosition(mixer.MFCBDetails, gasB, error);
+    if (positionB < 0) {
         std::cerr << "moirexctl run: --gas-b: " << error << std::endl;
         return ExitUsage;
     }
     bool unknown = false;
-    for (const auto& [details, number, table] :
-         {std::tuple{&mixer.MFCADetails, 1, tableA}, std::tuple{&mixer.MFCBDetails, 2, tableB}}) {
-        const std::string message = moirex::UnrecognisedGasMessage(*details, number, static_cast<uint32_t>(table));
+    for (const auto& [details, number, position] :
+         {std::tuple{&mixer.MFCADetails, 1, positionA}, std::tuple{&mixer.MFCBDetails, 2, positionB}}) {
+        const std::string message =
+            moirex::UnrecognisedGasMessage(*details, number, static_cast<uint32_t>(position) + moirex::TLUT::First);
         if (message.empty()) continue;
         unknown = true;
-        std::string text = message;
-        for (size_t p; (p = text.find("\r\n")) != std::string::npos;) text.replace(p, 2, "\n");
-        std::cerr << text << std::endl;
+        std::cerr << TerminalText(message) << std::endl;
     }
     if (unknown) {
         std::cerr << "moirexctl run: the gas is not recognized; nothing runs" << std::endl;
         return ExitUsage;
     }
-    if (!moirex::SelectGas(mixer.MFCADetails, static_cast<uint32_t>(tableA), "MFC A", feedback) ||
-        !moirex::SelectGas(mixer.MFCBDetails, static_cast<uint32_t>(tableB), "MFC B", feedback)) {
-        std::cerr << "moirexctl run: a controller did not confirm its gas; nothing runs" << std::endl;
+    window.PickGas(form.ListBox1, positionA);
+    if (interrupted()) return ExitFailed;
+    window.PickGas(form.ListBox2, positionB);
+    if (interrupted()) return ExitFailed;
+    if (!window.Ready()) {
+        const bool asked = std::any_of(window.dialogs.shown.begin(), window.dialogs.shown.end(),
+                                       [](const auto& e) { return e.kind == moirex::ScriptedDialogs::Entry::Question; });
+        std::cerr << "moirexctl run: "
+                  << (asked ? "the gases were not confirmed; nothing runs" : "a controller did not confirm its gas; nothing runs")
+                  << std::endl;
         return ExitFailed;
     }
-    if (interrupted()) return ExitFailed;
-    mixer.MixerState = moirex::TMixerState::msReady;
-    form.RzLEDDisplay1.SetCaption("Stopped");
-    feedback("-------------------------------");
-    feedback("  Mixer is now properly set up.");
+    // From here on the run prints its own run-log lines and messages.
+    window.StopPrinting();
 
     // The segments, built as the segment editor builds them from the flow editors.
     std::string pumpError;
@@ -209,29 +198,6 @@ int RunRun(const std::vector<std::string>& argv) {
         Print("  " + line);
     }
 
-    // The gas-line question.
-    moirex::TIniFile ini(moirex::IniFilePath());
-    const std::string oldA = ini.ReadString("History", "OldGasA", "Unknown");
-    const std::string oldB = ini.ReadString("History", "OldGasB", "Unknown");
-    const std::string nowA = mixer.MFCADetails.LUT[mixer.MFCADetails.ActiveLUT].NameOwn;
-    const std::string nowB = mixer.MFCBDetails.LUT[mixer.MFCBDetails.ActiveLUT].NameOwn;
-    std::string question = moirex::GasConfirmationQuestion(oldA, nowA, oldB, nowB);
-    for (size_t p; (p = question.find("\r\n")) != std::string::npos;) question.replace(p, 2, "\n");
-    Print("");
-    Print(std::string("== ") + moirex::GasConfirmationCaption);
-    Print(question);
-    bool yes = args.Flag("--yes");
-    if (yes) Print("Confirmed with --yes.");
-    else yes = AskTypedYes();
-    if (interrupted()) return ExitFailed;
-    if (!yes) {
-        std::cerr << "moirexctl run: the gases were not confirmed; nothing runs" << std::endl;
-        return ExitFailed;
-    }
-    moirex::LogOld(form.MemoLog, form.MemoSetupFeedback.Text());
-    if (!ini.WriteString("History", "OldGasA", nowA) || !ini.WriteString("History", "OldGasB", nowB))
-        std::cerr << "moirexctl run: " << ini.LastError() << " (the gas history is not kept)" << std::endl;
-
     RunSession session(mixer, data.get(), [] { return gSignals.load(); });
     return session.Run();
 }
@@ -239,18 +205,20 @@ int RunRun(const std::vector<std::string>& argv) {
 const CommandRegistrar registrar({
     "run",
     "run a segment program on the instruments (or the emulator), without the window",
-    "Usage: moirexctl run PROGRAM --pump PORT --mfc-a PORT --mfc-b PORT --gas-a GAS --gas-b GAS\n"
+    "Usage: moirexctl run PROGRAM [--pump PORT --mfc-a PORT --mfc-b PORT] --gas-a GAS --gas-b GAS\n"
     "                     [--data FILE] [--yes] [--syringe-ul 12.5]\n"
     "\n"
     "Reads the segment program PROGRAM (CSV: name,hours,gas_a_ugpm,gas_b_ugpm,fluid_ugpm; see the\n"
-    "README), brings the instruments up as the Setup page does (pump check, MFC A at address 1 and\n"
+    "README), starts as the window starts (its configuration file and logging), brings the\n"
+    "instruments up through the Setup page's own handlers (pump check, MFC A at address 1 and\n"
     "MFC B at address 2, each switched to its gas), asks the gas-line question, then runs the\n"
     "program: Start, the 50 ms tick, and the stop procedure after the last segment. The pump holds\n"
     "water. Every run-log line is printed as it is logged; the display text and the status bar\n"
     "when they change, at most once a second. Ctrl-C, SIGTERM or SIGHUP is the Stop button: every\n"
     "flow is stopped before the tool ends; a second signal does not cut the stop short.\n"
     "\n"
-    "  --pump PORT        the syringe pump's serial port\n"
+    "  --pump PORT        the syringe pump's serial port; without the three port options, the\n"
+    "                     ports stored by the last validation (moirexctl setup or the window)\n"
     "  --mfc-a PORT       MFC A's serial port (Modbus address 1)\n"
     "  --mfc-b PORT       MFC B's serial port (Modbus address 2)\n"
     "  --gas-a GAS        MFC A's gas: a gas table number 2 to 11, or its name (N2, Nitrogen ...)\n"

@@ -3,6 +3,7 @@
 // command-line tool answer from a script and record what was asked.
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,15 +29,16 @@ public:
         std::string caption;
     };
 
-    void ShowMessage(const std::string& text) override { shown.push_back({Entry::Message, text, {}}); }
+    void ShowMessage(const std::string& text) override { Show({Entry::Message, text, {}}); }
     bool AskYesNo(const std::string& text, const std::string& caption) override {
-        shown.push_back({Entry::Question, text, caption});
+        Show({Entry::Question, text, caption});
+        if (answerQuestion) return answerQuestion(shown.back());
         if (answers.empty()) return defaultAnswer;
         bool a = answers.front();
         answers.pop_front();
         return a;
     }
-    void ShowError(const std::string& text) override { shown.push_back({Entry::Error, text, {}}); }
+    void ShowError(const std::string& text) override { Show({Entry::Error, text, {}}); }
 
     // Texts of all messages (of any kind) shown so far.
     std::vector<std::string> Texts() const {
@@ -48,6 +50,16 @@ public:
     std::deque<bool> answers;   // the next Yes/No answers
     bool defaultAnswer = false;  // when the script has run out
     std::vector<Entry> shown;
+    // A tool that shows each entry as it comes (moirexctl prints it), and answers the questions
+    // itself (typed on the terminal) instead of from the script.
+    std::function<void(const Entry&)> onShown;
+    std::function<bool(const Entry&)> answerQuestion;
+
+private:
+    void Show(Entry entry) {
+        shown.push_back(std::move(entry));
+        if (onShown) onShown(shown.back());
+    }
 };
 
 }  // namespace moirex

@@ -245,5 +245,20 @@ TEST_F(SetupOnEmulator, ASaveThatFailsDuringValidationLeavesTheWindowEnabled) {
     EXPECT_FALSE(form.BusyCursor());
 }
 
+TEST_F(SetupOnEmulator, AFailureInTheMiddleOfValidationEndsOnlyThatPress) {
+    FormCreate(setup);
+    SelectInstrumentPorts();
+    // Something fails while the window is disabled for the instruments.
+    form.MemoSetupFeedback.Subscribe([this] {
+        if (form.MemoSetupFeedback.Count() > 0 && form.MemoSetupFeedback.Lines().back() == " -> MFC found")
+            throw std::runtime_error("read-out failed");
+    });
+    form.ButtonSetupValidate.Click();
+    EXPECT_EQ(dlg.Texts(), std::vector<std::string>{"read-out failed"});
+    EXPECT_TRUE(form.Enabled());
+    EXPECT_FALSE(form.BusyCursor());
+    EXPECT_FALSE(form.CheckBoxMFC.Checked());
+}
+
 }  // namespace
 }  // namespace moirex::testing_setup
