@@ -68,8 +68,12 @@ protected:
     }
     // A gas chosen by its position in the gas list.
     void Pick(TListBox& list, int position) {
+        const size_t lines = form.MemoSetupFeedback.Lines().size();
         list.SetItemIndex(position);
         list.Click();
+        const auto& l = form.MemoSetupFeedback.Lines();
+        for (size_t i = lines; i < l.size(); ++i)
+            if (l[i].find("Failed to set active gas") != std::string::npos) ADD_FAILURE() << l[i] << "\n" << l.back();
     }
     // The initialisation keeps the emulated pump busy for a moment; the next check waits for it.
     void WaitForIdlePump() {
@@ -82,6 +86,8 @@ protected:
         SelectInstrumentPorts();
         form.ButtonSetupValidate.Click();
         WaitForIdlePump();
+        // What the page said, should a read-out have failed (a loaded machine answers late).
+        EXPECT_TRUE(form.CheckBoxPump.Checked() && form.CheckBoxMFC.Checked()) << form.MemoSetupFeedback.Text();
     }
     std::vector<std::string> Feedback() const { return form.MemoSetupFeedback.Lines(); }
     bool FeedbackHas(const std::string& line) const {
