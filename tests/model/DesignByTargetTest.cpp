@@ -425,3 +425,37 @@ TEST(DesignByTargetTest, ApplyTypesTheFlowsIntoTheEditors) {
 }
 
 }  // namespace
+
+namespace {
+
+// A fluid without water (ethanol, as the designer makes it): its ppm can be asked, an RH cannot.
+TEST(DesignByTargetTest, FluidWithoutWater) {
+    Page page("N2", 0, Open, "Ar", 0, Open, 21, 1013.25);
+    TDesignSources sources = DesignSourcesOf(page.mixer);
+    TGasItem ethanol;
+    ethanol.Init();
+    MakeGasItem(TGasItems::gC2H6O, ethanol, 1.0f);
+    TGasItem& fluid = sources.Fluid.Fluid;
+    fluid.GasNameLong = "Ethanol dry";
+    fluid.Components = {ethanol};
+    fluid.MolarMass = ethanol.MolarMass;
+    fluid.DensityFluid20C = ethanol.DensityFluid20C;
+
+    const TDesignResult rh = DesignByTarget(sources, Target(ml, 1000, "N2", 10000, RH, 50));
+    ASSERT_TRUE(rh.Refused());
+    EXPECT_EQ(rh.Refusal.rfind("the pump's fluid holds no water", 0), 0u) << rh.Refusal;
+
+    const TDesignResult r = DesignByTarget(sources, Target(ml, 1000, "N2", 10000, FluidPpm, 3000));
+    ASSERT_FALSE(r.Refused()) << r.Refusal;
+    EXPECT_TRUE(r.AllMet());
+    const TTargetOutcome& f = Outcome(r, "fluid");
+    EXPECT_NEAR(f.Achieved, 3000, f.Bound);
+    TComponentDictionary dictionary;
+    CollectComponents(r.Mixture, dictionary);
+    const TMixtureFigures figures = MixtureFigures(dictionary, 21, 1013.25);
+    ASSERT_NE(figures.Find("C2H6O"), nullptr);
+    EXPECT_NEAR(figures.Find("C2H6O")->Ppm, 3000, f.Bound);
+    EXPECT_NEAR(figures.Find("N2")->Ppm, 10000, Outcome(r, "N2").Bound);
+}
+
+}  // namespace
