@@ -115,6 +115,14 @@ struct TScaleBound {
     std::string Name;
 };
 
+// How the gas flows were rounded to whole µg/min: each on its own, or one first and the other
+// moved by OtherPerFirst µg/min per µg/min of the first to keep the component's balance.
+struct TRounding {
+    bool Compensated = false;
+    bool FirstIsA = true;
+    double OtherPerFirst = 0;
+};
+
 struct TProposal {
     int64_t A = 0;
     int64_t B = 0;
@@ -229,6 +237,8 @@ TDesignResult DesignByTarget(const TDesignSources& s, const TDesignTarget& t) {
         xw = xf * c.Water / c.Fluid;
         fluidLimit = LimitFluidPpm;
     }
+    const double fluidAim = t.Fluid == TFluidTarget::ftRelativeHumidity ? xw / double(saturationFraction) * 100
+                                                                         : xf * PerMillion;
     if (xf >= 1)
         return Refuse(t.Fluid == TFluidTarget::ftRelativeHumidity
                           ? "RH " + FormatGeneral(t.FluidValue) + " % at these conditions is water alone (saturation " +
@@ -350,9 +360,67 @@ TDesignResult DesignByTarget(const TDesignSources& s, const TDesignTarget& t) {
     g[1] = {m[1][0], m[1][1], -m[1][2] * fluid_gpm, 0};
     const auto gases = Solve(g, 2);
     if (!gases) return Refuse("these targets fix no single set of flows");
-    p.A = std::max<int64_t>(0, RoundHalfEven((*gases)[0] * PerMillion));
-    p.B = std::max<int64_t>(0, RoundHalfEven((*gases)[1] * PerMillion));
+    const double exactA = (*gases)[0] * PerMillion;  // µg/min
+    const double exactB = (*gases)[1] * PerMillion;
+    p.A = std::max<int64_t>(0, RoundHalfEven(exactA));
+    p.B = std::max<int64_t>(0, RoundHalfEven(exactB));
     if (conflict && ratio[1] > 0) p.B = std::max(p.B, SmallestGasFlowB_ugpm(s.GasB.Entry));
+
+    // Rounded each on its own, the gas whose half µg/min moves the component most (a trace from a
+    // small flow of its bottle) may move it by several ppm. Rounded one after the other, the second
+    // taking up the difference in the component's balance, the component carries only the
+    // rounding of the flow that moves it least, while the total and the fluid move by a few µg/min
+    // of the diluent. Whichever puts the report's figures nearer the targets, counted in the
+    // report's own last digits, is proposed.
+    TRounding rounding;
+    if (!conflict) {
+        const auto within = [&](int64_t A, int64_t B) {
+            const bool bNeeded = exactB >= 0.5;
+            return A >= 0 && A <= LargestGasFlow_ugpm(s.GasA.Entry, false) && B >= 0 &&
+                   B <= LargestGasFlow_ugpm(s.GasB.Entry, true) &&
+                   (!bNeeded || B >= SmallestGasFlowB_ugpm(s.GasB.Entry));
+        };
+        const auto score = [&](const TProposal& candidate) {
+            const TMixtureFigures figures = Evaluate(s, candidate).Figures;
+            const double total = byVolume ? figures.OutletVolume_mlpm : figures.TotalMass;
+            double worst = std::fabs(total - scale * unitTotal) / (byVolume ? 1.0 : 1e-6);
+            const TMixtureFigureEntry* entry = figures.Find(key);
+            worst = std::max(worst, std::fabs((entry ? entry->Ppm : 0) - t.ComponentPpm));
+            if (t.Fluid == TFluidTarget::ftRelativeHumidity) {
+                const TMixtureFigureEntry* water = figures.Find("H2O");
+                worst = std::max(worst, std::fabs((water ? water->Humidity : 0) - fluidAim) / 0.001);
+            } else if (t.Fluid == TFluidTarget::ftFluidPpm) {
+                worst = std::max(worst, std::fabs(figures.FluidPpm - fluidAim));
+            }
+            return figures.ExceedsFluidLimit || !std::isfinite(worst) ? std::numeric_limits<double>::max() : worst;
+        };
+        double best = score(p);
+        const bool aFirst = std::fabs(m[1][0]) >= std::fabs(m[1][1]);
+        for (const bool firstIsA : {aFirst, !aFirst}) {
+            const double firstCoefficient = firstIsA ? m[1][0] : m[1][1];
+            const double otherCoefficient = firstIsA ? m[1][1] : m[1][0];
+            if (otherCoefficient == 0) continue;
+            const double exactFirst = firstIsA ? exactA : exactB;
+            const double exactOther = firstIsA ? exactB : exactA;
+            const double otherPerFirst = -firstCoefficient / otherCoefficient;
+            const int64_t first = std::max<int64_t>(0, RoundHalfEven(exactFirst));
+            const double other = exactOther + otherPerFirst * (double(first) - exactFirst);
+            if (!(other >= 0)) continue;
+            TProposal candidate = p;
+            candidate.A = firstIsA ? first : RoundHalfEven(other);
+            candidate.B = firstIsA ? RoundHalfEven(other) : first;
+            if (!within(candidate.A, candidate.B)) continue;
+            const double candidateScore = score(candidate);
+            if (candidateScore < best) {
+                best = candidateScore;
+                p = candidate;
+                rounding = {true, firstIsA, otherPerFirst};
+            }
+        }
+    }
+
+    result.ExactGasA_ugpm = exactA;
+    result.ExactGasB_ugpm = exactB;
 
     // --- the page's own corrections
     std::string gasCorrection;
@@ -366,6 +434,7 @@ TDesignResult DesignByTarget(const TDesignSources& s, const TDesignTarget& t) {
 
     TEvaluation e = Evaluate(s, p);
     // A fluid asked at its limit may end a hair above it by the rounding: more gas brings it back.
+    const TProposal rounded = p;
     for (int pass = 0; pass < 10 && e.Figures.ExceedsFluidLimit; ++pass) {
         const TProposal before = p;
         const int64_t roomA = LargestGasFlow_ugpm(s.GasA.Entry, false) - p.A;
@@ -382,8 +451,18 @@ TDesignResult DesignByTarget(const TDesignSources& s, const TDesignTarget& t) {
     // --- what was achieved against what was asked
     const TMixtureFigures& f = e.Figures;
     const double N = f.TotalMolarFlow;
+    // How far half a µg/min of rounding can move a figure whose derivatives by the flows of A and
+    // B are da and db (per g/min, over N): each flow's own half, or with compensation the first
+    // flow's half carried through the other's move, plus the other's own half.
     auto spread = [&](double da, double db) {
-        return N > 0 ? HalfMicrogram_gpm * (std::fabs(da) + std::fabs(db)) / N : 0;
+        if (!(N > 0)) return 0.0;
+        // The µg/min added to keep the fluid within its limit count in full.
+        const double added = (std::fabs(da) * double(p.A - rounded.A) + std::fabs(db) * double(p.B - rounded.B)) /
+                             PerMillion / N;
+        if (!rounding.Compensated) return HalfMicrogram_gpm * (std::fabs(da) + std::fabs(db)) / N + added;
+        const double first = rounding.FirstIsA ? da : db;
+        const double other = rounding.FirstIsA ? db : da;
+        return HalfMicrogram_gpm * (std::fabs(first + rounding.OtherPerFirst * other) + std::fabs(other)) / N + added;
     };
 
     TTargetOutcome total;
@@ -391,7 +470,7 @@ TDesignResult DesignByTarget(const TDesignSources& s, const TDesignTarget& t) {
     total.Unit = byVolume ? "ml/min" : "g/min";
     total.Asked = t.Total;
     total.Achieved = byVolume ? f.OutletVolume_mlpm : f.TotalMass;
-    total.Bound = (byVolume ? unitTotal * HalfMicrogram_gpm * (a.Moles + b.Moles) : 2 * HalfMicrogram_gpm) +
+    total.Bound = (byVolume ? unitTotal * N * spread(a.Moles, b.Moles) : N * spread(1, 1)) +
                   SinglePrecisionAllowance * std::fabs(total.Achieved);
     total.Limit = totalLimit.empty() ? gasCorrection : totalLimit;
 

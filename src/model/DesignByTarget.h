@@ -67,6 +67,8 @@ struct TDesignResult {
 
     int64_t GasA_ugpm = 0;
     int64_t GasB_ugpm = 0;
+    double ExactGasA_ugpm = 0;         // the flows before the rounding to whole µg/min
+    double ExactGasB_ugpm = 0;
     double Fluid_ugpm = 0;             // wanted fluid flow, whole µg/min
     double FluidAchievable_ugpm = 0;   // the modelled flow of the pump command
     std::string PumpCommand;
