@@ -212,23 +212,25 @@ bool INISaveAndApply(TMixer& mixer) {
     return true;
 }
 
-void ButtonApplyPumpAndFluidClick(TMixer& mixer) {
+void ButtonApplyPumpAndFluidClick(TMixer& mixer, const TPumpToolAccess& access) {
     TForm1& f = mixer.Form;
     if (!AssignFluidMixtureToPump(mixer)) return;
     if (!INISaveAndApply(mixer)) return;
     if (f.CheckBoxPump.Checked() && f.ListBoxPortPump.ItemIndex() >= 0) {
         TWindowBusy busy(f);
         MemoFeedback feedback(f.MemoSetupFeedback);
-        TPSD4 pump([&](const std::string& message) { mixer.Dlg.ShowMessage(message); });
+        TPSD4 pump([&](const std::string& message) { mixer.Dlg.ShowMessage(message); },
+                   access.Clk ? *access.Clk : SystemClock());
+        pump.PortTiming = access.Timing;
         pump.PumpFindInit(f.ListBoxPortPump.SelectedText(), feedback);
     }
     SetFluidRange(mixer);
     FluidFlowUpdate(mixer);
 }
 
-void BindConfigHandlers(TMixer& mixer) {
-    mixer.Form.ButtonApplyPumpAndFluid.OnClick = [&mixer](TControl&) {
-        RunGuarded(mixer.Dlg, [&] { ButtonApplyPumpAndFluidClick(mixer); });
+void BindConfigHandlers(TMixer& mixer, const TPumpToolAccess& access) {
+    mixer.Form.ButtonApplyPumpAndFluid.OnClick = [&mixer, &access](TControl&) {
+        RunGuarded(mixer.Dlg, [&] { ButtonApplyPumpAndFluidClick(mixer, access); });
     };
 }
 

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "config/ServiceTools.h"
 #include "state/MixerState.h"
 
 namespace moirex {
@@ -41,11 +42,12 @@ void INILoad(TMixer& mixer);
 bool INISaveAndApply(TMixer& mixer);
 
 // "Apply and save": the designed fluid and the syringe volume become the pump's, the file is saved,
-// a found pump is re-initialised on its port, and the fluid flow's limits and pump command follow.
-void ButtonApplyPumpAndFluidClick(TMixer& mixer);
+// a found pump is re-initialised on its port (through `access`), and the fluid flow's limits and
+// pump command follow.
+void ButtonApplyPumpAndFluidClick(TMixer& mixer, const TPumpToolAccess& access = {});
 
-// Binds "Apply and save" to its button. Call once per window.
-void BindConfigHandlers(TMixer& mixer);
+// Binds "Apply and save" to its button; `access` must outlive the window. Call once per window.
+void BindConfigHandlers(TMixer& mixer, const TPumpToolAccess& access);
 
 // The gases last confirmed on the gas lines ("Unknown" when none).
 struct TGasHistory {

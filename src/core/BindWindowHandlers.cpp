@@ -10,7 +10,7 @@ void BindWindowHandlers(TSetupContext& ctx) {
     BindDesignHandlers(ctx.Mixer);
     BindRunButtons(ctx.Run);
     BindSetupHandlers(ctx);
-    BindConfigHandlers(ctx.Mixer);
+    BindConfigHandlers(ctx.Mixer, ctx.Instruments);
     BindServiceToolHandlers(ctx.Mixer, ctx.Instruments);
 }
 

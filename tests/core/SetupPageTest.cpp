@@ -246,6 +246,23 @@ TEST_F(SetupOnEmulator, ASaveThatFailsDuringValidationLeavesTheWindowEnabled) {
     EXPECT_FALSE(form.BusyCursor());
 }
 
+TEST_F(SetupOnEmulator, ApplyAndSaveReinitialisesAFoundPumpWithTheNewSyringe) {
+    StartAndValidate();
+    const int lines = form.MemoSetupFeedback.Count();
+    const double fastest = form.RtDoubleEditFluidFlow.MaxValue();
+    form.RtDoubleEditSyringeVolume.SetValue(25);
+    form.ButtonApplyPumpAndFluid.Click();
+    EXPECT_DOUBLE_EQ(TIniFile(IniFilePath()).ReadFloat("Syringe", "Volume MicroLiter", 0), 25);
+    EXPECT_DOUBLE_EQ(mixer.PumpDetails.SYRINGE_VOLUMEul, 25);
+    const std::vector<std::string> l = Feedback();
+    ASSERT_GT(static_cast<int>(l.size()), lines + 2);
+    EXPECT_EQ(l[static_cast<size_t>(lines) + 1], "Query port         :" + Port(Instrument::Pump));
+    EXPECT_TRUE(FeedbackHas("Found pump on port :" + Port(Instrument::Pump))) << form.MemoSetupFeedback.Text();
+    EXPECT_NEAR(form.RtDoubleEditFluidFlow.MaxValue(), 2 * fastest, 1e-6 * fastest) << "the fluid range follows the syringe";
+    EXPECT_TRUE(dlg.shown.empty());
+    EXPECT_TRUE(form.Enabled());
+}
+
 TEST_F(SetupOnEmulator, AFailureInTheMiddleOfValidationEndsOnlyThatPress) {
     FormCreate(setup);
     SelectInstrumentPorts();
