@@ -15,6 +15,7 @@
 #include "core/StartUp.h"
 #include "sim/Emulator.h"
 #include "support/Clock.h"
+#include "support/Log.h"
 
 namespace moirex::testing_setup {
 
@@ -48,6 +49,8 @@ protected:
     ~SetupOnEmulator() override {
         if (WorkerRunning(run)) StopAndKillThread(run);
         emulator.Stop();
+        // Start-up in logging Off silences the default channel for the whole process.
+        DefaultLogger().Enabled = true;
     }
 
     std::string Port(Instrument i) const { return emulator.PortPath(i); }

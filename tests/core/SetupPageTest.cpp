@@ -43,6 +43,26 @@ TEST_F(SetupOnEmulator, StartUpPreselectsTheRememberedPortsThatAreStillThere) {
     EXPECT_EQ(form.ListBoxPortMFC2.SelectedText(), Port(Instrument::MfcB));
 }
 
+TEST_F(SetupOnEmulator, FileLoggingKeepsTheSerialLinesOfValidationInTheLogFile) {
+    WriteIni("[Logging]\r\nType[Off|File|Live]=File\r\n[Fluid]\r\nMixture name=Saved\r\n");
+    FormCreate(setup);
+    SelectInstrumentPorts();
+    form.ButtonSetupValidate.Click();
+    FormClose(mixer);  // writes out what is buffered
+    std::vector<fs::path> logs;
+    for (const auto& e : fs::directory_iterator(LogFolder()))
+        if (e.path().filename().string().rfind("MoirexLog ", 0) == 0) logs.push_back(e.path());
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(logs[0].extension(), ".csl");
+    std::ifstream in(logs[0]);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Logging system initialized"), std::string::npos);
+    EXPECT_NE(text.find("PortName: " + Port(Instrument::Pump)), std::string::npos) << text.substr(0, 2000);
+    EXPECT_NE(text.find(Port(Instrument::MfcA) + " LUT 2 ID: O2"), std::string::npos);
+    EXPECT_NE(text.find("Query port : " + Port(Instrument::MfcB) + " Addr:2"), std::string::npos);
+    setup.LogDestination.reset();
+}
+
 TEST_F(SetupOnEmulator, OperatorPathToReadyThenNoToTheQuestion) {
     StartAndValidate();
     EXPECT_TRUE(form.Enabled());
