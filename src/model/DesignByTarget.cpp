@@ -446,6 +446,17 @@ TDesignResult DesignByTarget(const TDesignSources& s, const TDesignTarget& t) {
         if (p.A == before.A && p.B == before.B) break;
         e = Evaluate(s, p);
     }
+    // Gas held at its range ends cannot dilute further: then less fluid, until the page accepts
+    // the segment (it refuses one above the limit).
+    for (int pass = 0; pass < 60 && e.Figures.ExceedsFluidLimit && p.FluidAchievable > 0; ++pass) {
+        fluidLimit = LimitFluidPpm;
+        const double factor = std::min(double(s.Fluid.FluidMaxPPM) / e.Figures.FluidPpm, 1.0) * (1 - 1e-3);
+        p.FluidWanted = std::floor(p.FluidWanted * factor);
+        const TPumpSpeedDetails pump = PumpCommandFor(s.Fluid, p.FluidWanted);
+        p.Command = pump.Command;
+        p.FluidAchievable = pump.AchievedDispense_ugpm;
+        e = Evaluate(s, p);
+    }
     if (e.Figures.ExceedsFluidLimit) fluidLimit = LimitFluidPpm;
 
     // --- what was achieved against what was asked

@@ -297,6 +297,20 @@ TEST(DesignByTargetTest, FluidAskedAtItsLimitStaysAddable) {
     }
 }
 
+// With the gases held at their range ends the pump's nearest command may still dose too much for
+// the limit: then less fluid, never a proposal the page refuses.
+TEST(DesignByTargetTest, FluidAtItsLimitWithTheGasesAtTheirEnds) {
+    Page page("O2", 0.00671056f, 0.141009f, "Ar", 0.00207238f, 2.42007f, 57.4749, 1950.79, 24105);
+    const TDesignResult r = page.Design(Target(gpm, 3.39344, "Ar", 629.885, RH, 36.8024));
+    ASSERT_FALSE(r.Refused()) << r.Refusal;
+    EXPECT_EQ(Outcome(r, "RH").Limit, "the fluid ppm limit");
+    TGasItem mixture;
+    const TMixtureFigures f = page.ApplyAndReadBack(r, mixture);
+    EXPECT_TRUE(mixture.Valid);
+    EXPECT_LE(f.FluidPpm, 24105);
+    EXPECT_GT(f.FluidPpm, 20000);  // less fluid, not none
+}
+
 // The controllers' range ends are part of the range: a target whose flow lies exactly on an end is
 // met there, and a little more is held at the end with the limit named.
 TEST(DesignByTargetTest, TargetExactlyAtARangeEnd) {
