@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -473,6 +474,71 @@ TEST(DesignByTargetTest, FluidWithoutWater) {
     ASSERT_NE(figures.Find("C2H6O"), nullptr);
     EXPECT_NEAR(figures.Find("C2H6O")->Ppm, 3000, f.Bound);
     EXPECT_NEAR(figures.Find("N2")->Ppm, 10000, Outcome(r, "N2").Bound);
+}
+
+}  // namespace
+
+namespace {
+
+// Targets drawn at random over the catalogue's gases, ranges, outlet conditions and limits: each is
+// refused with a reason, or its proposal is one the page keeps and accepts, with every target met
+// within its bound or named with the limit that stops it.
+TEST(DesignByTargetTest, AnyTargetGivesAnAcceptableProposalOrAReason) {
+    struct Gas {
+        const char* name;
+        std::vector<const char*> components;
+    };
+    const std::vector<Gas> gasesA = {{"MIX_087", {"H2", "Ar"}}, {"Air", {"O2", "N2"}}, {"N2", {"N2"}},
+                                     {"O2", {"O2"}},            {"H2", {"H2"}},          {"CO2", {"CO2"}}};
+    const std::vector<Gas> gasesB = {{"Ar", {"Ar"}}, {"N2", {"N2"}}, {"CO2", {"CO2"}}, {"MIX275", {"CO", "CO2"}}, {"He", {"He"}}};
+    std::mt19937 random(20261210);
+    auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };
+    auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
+    size_t refused = 0, limited = 0;
+    for (int i = 0; i < 200; ++i) {
+        const Gas& a = gasesA[pick(gasesA.size())];
+        const Gas& b = gasesB[pick(gasesB.size())];
+        std::vector<const char*> components = a.components;
+        components.insert(components.end(), b.components.begin(), b.components.end());
+        const bool rangedA = uniform(0, 1) < 0.5, rangedB = uniform(0, 1) < 0.5;
+        const float minA = rangedA ? float(uniform(0, 0.01)) : 0, maxA = rangedA ? float(uniform(0.02, 3)) : Open;
+        const float minB = rangedB ? float(uniform(0, 0.01)) : 0, maxB = rangedB ? float(uniform(0.02, 3)) : Open;
+        const int32_t limit = uniform(0, 1) < 0.3 ? int32_t(uniform(100, 50000)) : 1000000;
+        Page page(a.name, minA, maxA, b.name, minB, maxB, uniform(-20, 90), uniform(500, 2000), limit);
+        const bool byVolume = uniform(0, 1) < 0.5;
+        const double r = uniform(0, 1);
+        const TDesignTarget target =
+            Target(byVolume ? ml : gpm, byVolume ? std::pow(10, uniform(0, 4)) : std::pow(10, uniform(-3, 1)),
+                   components[pick(components.size())], std::pow(10, uniform(-1, 6)),
+                   r < 0.4 ? RH : r < 0.7 ? FluidPpm : TFluidTarget::ftNone,
+                   r < 0.4 ? uniform(0, 110) : std::pow(10, uniform(-1, 5)));
+        SCOPED_TRACE(testing::Message() << "case " << i << ": " << a.name << " " << minA << ".." << maxA << ", "
+                                        << b.name << " " << minB << ".." << maxB << ", " << target.Component
+                                        << " " << target.ComponentPpm << " ppm, total " << target.Total
+                                        << ", fluid " << target.FluidValue << ", limit " << limit);
+        const TDesignResult result = page.Design(target);
+        if (result.Refused()) {
+            ++refused;
+            EXPECT_FALSE(result.Refusal.empty());
+            continue;
+        }
+        TGasItem mixture;
+        page.ApplyAndReadBack(result, mixture);
+        EXPECT_EQ(page.form.RtIntegerEditY1Flow.Value(), result.GasA_ugpm);
+        EXPECT_EQ(page.form.RtIntegerEditY2Flow.Value(), result.GasB_ugpm);
+        EXPECT_EQ(page.form.RtDoubleEditAchievableFluid.Value(), result.FluidAchievable_ugpm);
+        EXPECT_TRUE(mixture.Valid);
+        for (const auto& t : result.Targets) {
+            EXPECT_NE(t.Limit, "not reached by the rounded flows") << t.Name;
+            if (t.Met() && &t != &result.Targets.front()) {
+                EXPECT_NEAR(t.Achieved, t.Asked, t.Bound) << t.Name;
+            }
+            if (!t.Met()) ++limited;
+        }
+    }
+    // The draw reaches all three outcomes.
+    EXPECT_GT(refused, 10u);
+    EXPECT_GT(limited, 10u);
 }
 
 }  // namespace
