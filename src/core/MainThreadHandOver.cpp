@@ -5,7 +5,8 @@
 
 namespace moirex {
 
-TQueuedHandOver::TQueuedHandOver() : mainThread_(std::this_thread::get_id()) {}
+TQueuedHandOver::TQueuedHandOver(std::function<void()> onArrival)
+    : mainThread_(std::this_thread::get_id()), onArrival_(std::move(onArrival)) {}
 
 TQueuedHandOver::~TQueuedHandOver() { Close(); }
 
@@ -21,6 +22,7 @@ bool TQueuedHandOver::invokeAndWait(std::function<void()> fn) {
     if (closed_) return false;
     queue_.push_back(request);
     arrived_.notify_all();
+    if (onArrival_) onArrival_();
     finished_.wait(lock, [&] { return request->Done; });
     // The worker takes the failure over, so that the exception ends its life on this thread.
     std::exception_ptr error = std::move(request->Error);

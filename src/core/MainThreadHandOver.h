@@ -38,7 +38,10 @@ public:
 // the queue with processPending. The main thread is the thread that created the object.
 class TQueuedHandOver final : public TMainThreadHandOver {
 public:
-    TQueuedHandOver();
+    // onArrival, when given, runs on the worker's thread each time a hand-over has been queued,
+    // before the worker starts waiting: an event loop uses it to wake the main thread (the
+    // desktop program writes to an eventfd that its loop watches). It must not block.
+    explicit TQueuedHandOver(std::function<void()> onArrival = {});
     // Closes the hand-over first, so that no worker is left waiting.
     ~TQueuedHandOver() override;
     TQueuedHandOver(const TQueuedHandOver&) = delete;
@@ -68,6 +71,7 @@ private:
     };
 
     const std::thread::id mainThread_;
+    const std::function<void()> onArrival_;
     mutable std::mutex mutex_;
     std::condition_variable arrived_;   // main thread waits for requests
     std::condition_variable finished_;  // workers wait for their request to be done

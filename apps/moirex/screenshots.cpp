@@ -1,0 +1,78 @@
+// moirex-screenshots DIR: pictures of every page of the window for the README, made under Xvfb by
+// scripts/screenshots.sh. The window runs on the emulator, set up and running a short program, so
+// that the pages show what an operator sees.
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QThread>
+#include <cstdio>
+#include <functional>
+
+#include "form/Dialogs.h"
+#include "sim/Emulator.h"
+#include "support/FileLocations.h"
+#include "support/Log.h"
+#include "ui/Application.h"
+
+namespace {
+
+// Runs the event loop until done() or the time is up.
+bool Wait(const std::function<bool()>& done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fputs("usage: moirex-screenshots DIR\n", stderr);
+        return 2;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName("Moirex");
+    const QString dir = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(dir);
+    moirex::SetHomeFolder((dir + "/home").toStdString());
+
+    moirex::sim::EmulatorOptions simOptions;
+    simOptions.RuntimeFolder = (dir + "/ports").toStdString();
+    moirex::sim::Emulator sim(simOptions);
+    using moirex::sim::Instrument;
+
+    moirex::ScriptedDialogs dialogs;
+    dialogs.defaultAnswer = true;
+    moirex::ui::TAppOptions options;
+    options.ScriptedDialogs = &dialogs;
+    options.PumpPort = sim.PortPath(Instrument::Pump);
+    options.MFCAPort = sim.PortPath(Instrument::MfcA);
+    options.MFCBPort = sim.PortPath(Instrument::MfcB);
+    moirex::InitLogChannels();
+    moirex::ui::TMoirexApp moirex(options);
+    moirex::TForm1& form = moirex.Form;
+    moirex.Window().show();
+    Wait([] { return false; }, 500);
+
+    const char* names[] = {"setup", "pump-and-fluid", "debug", "design", "flows", "log", "pump-info"};
+    int failures = 0;
+    for (int i = 0; i < 7; ++i) {
+        form.PageControl1.SetActivePageIndex(i);
+        Wait([] { return false; }, 300);
+        const QString file = QString("%1/page-%2-%3.png").arg(dir).arg(i).arg(names[i]);
+        if (!moirex.Window().grab().save(file)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+            ++failures;
+        } else {
+            std::printf("%s\n", qPrintable(file));
+        }
+    }
+    return failures ? 1 : 0;
+}

@@ -1,0 +1,91 @@
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QPointer>
+#include <QTabWidget>
+#include <QTimerEvent>
+#include <QVBoxLayout>
+
+#include "form/Form.h"
+#include "ui/FlowGraph.h"
+#include "ui/Fonts.h"
+#include "ui/Mirror.h"
+#include "ui/Pages.h"
+
+namespace moirex::ui {
+
+TMainWindow::TMainWindow(TForm1& form, TWindowEvents events, QWidget* parent)
+    : QWidget(parent), form_(form), events_(std::move(events)) {
+    setObjectName("Form1");
+    setFont(WindowFont());
+    resize(ClientWidth, ClientHeight);
+
+    pages_ = new QTabWidget(this);
+    pages_->setObjectName(QString::fromStdString(form.PageControl1.Name));
+    flows_ = FlowsPage(form);
+    QWidget* pages[] = {SetupPage(form), PumpAndFluidPage(form), DebugPage(form), DesignPage(form),
+                        flows_,          LogPage(form),          PumpInfoPage(form)};
+    const char* names[] = {"TabSheetSetup", "TabSheetPumpAndFluid", "TabSheetDebug",
+                           "TabSheetDesign", "TabSheet5", "TabSheet6", "TabSheet7"};
+    for (int i = 0; i < 7; ++i) {
+        pages[i]->setObjectName(names[i]);
+        // The tab bar reads "&&" as "&", as the captions are written.
+        pages_->addTab(pages[i], QString::fromStdString(form.PageControl1.PageCaption(i)));
+    }
+    Mirror(form.PageControl1, pages_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(pages_);
+
+    QPointer<TMainWindow> alive(this);
+    form.Subscribe([alive] {
+        if (alive) alive->ShowForm();
+    });
+    ShowForm();
+    timer1_.start(Timer1IntervalMs, this);
+}
+
+TMainWindow::~TMainWindow() {
+    if (busyCursor_) QApplication::restoreOverrideCursor();
+}
+
+void TMainWindow::ShowForm() {
+    const QString caption = QString::fromStdString(form_.Caption());
+    if (windowTitle() != caption) setWindowTitle(caption);
+    // Disabled around instrument work: no input anywhere, and the busy cursor.
+    pages_->setEnabled(form_.Enabled());
+    const bool busy = !form_.Enabled() && form_.BusyCursor();
+    if (busy != busyCursor_) {
+        busyCursor_ = busy;
+        if (busy)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QApplication::restoreOverrideCursor();
+    }
+}
+
+void TMainWindow::closeEvent(QCloseEvent* event) {
+    if (events_.CloseQuery && !events_.CloseQuery()) {
+        event->ignore();
+        return;
+    }
+    timer1_.stop();
+    if (events_.Close) events_.Close();
+    event->accept();
+}
+
+void TMainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (form_.Width() != width()) form_.SetWidth(width());
+    if (events_.Resize) events_.Resize();
+}
+
+void TMainWindow::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != timer1_.timerId()) return QWidget::timerEvent(event);
+    if (events_.Timer1) events_.Timer1();
+}
+
+void ProcessPendingEvents() { QCoreApplication::processEvents(); }
+
+}  // namespace moirex::ui
