@@ -165,7 +165,7 @@ void TFlowGraph::mousePressEvent(QMouseEvent* event) {
     pressView_ = View();
     if (legend->visible() && legend->outerRect().contains(event->pos())) {
         drag_ = TDrag::Legend;
-        const QRect area = axisRect()->rect();
+        const QRect area = axisRect()->insetLayout()->rect();
         legendGrab_ = QPointF(double(event->pos().x() - legend->outerRect().left()) / area.width(),
                               double(event->pos().y() - legend->outerRect().top()) / area.height());
     } else if (!InDataArea(event->pos())) {
@@ -198,9 +198,10 @@ void TFlowGraph::mouseMoveEvent(QMouseEvent* event) {
             break;
         }
         case TDrag::Legend: {
+            const QRect inner = axisRect()->insetLayout()->rect();
             QRectF inset = axisRect()->insetLayout()->insetRect(0);
-            inset.moveTopLeft(QPointF(double(event->pos().x() - area.left()) / area.width(),
-                                      double(event->pos().y() - area.top()) / area.height()) -
+            inset.moveTopLeft(QPointF(double(event->pos().x() - inner.left()) / inner.width(),
+                                      double(event->pos().y() - inner.top()) / inner.height()) -
                               legendGrab_);
             axisRect()->insetLayout()->setInsetRect(0, inset);
             replot(rpQueuedReplot);

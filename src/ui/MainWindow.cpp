@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QPointer>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QTimerEvent>
 #include <QVBoxLayout>
@@ -29,9 +30,19 @@ TMainWindow::TMainWindow(TForm1& form, TWindowEvents events, QWidget* parent)
     const char* names[] = {"TabSheetSetup", "TabSheetPumpAndFluid", "TabSheetDebug",
                            "TabSheetDesign", "TabSheet5", "TabSheet6", "TabSheet7"};
     for (int i = 0; i < 7; ++i) {
-        pages[i]->setObjectName(names[i]);
+        QWidget* page = pages[i];
+        if (i < 4) {
+            // A window made smaller than a page's groups scrolls the page instead of refusing to
+            // shrink, so the resize rule of the Setup page can be followed to its 300 px floor.
+            auto* scroll = new QScrollArea;
+            scroll->setFrameShape(QFrame::NoFrame);
+            scroll->setWidgetResizable(true);
+            scroll->setWidget(page);
+            page = scroll;
+        }
+        page->setObjectName(names[i]);
         // The tab bar reads "&&" as "&", as the captions are written.
-        pages_->addTab(pages[i], QString::fromStdString(form.PageControl1.PageCaption(i)));
+        pages_->addTab(page, QString::fromStdString(form.PageControl1.PageCaption(i)));
     }
     Mirror(form.PageControl1, pages_);
     auto* layout = new QVBoxLayout(this);

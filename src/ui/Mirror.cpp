@@ -34,8 +34,12 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 class TInputFilter final : public QObject {
 public:
     TInputFilter(QWidget* widget, TControl& control, std::function<void(int)> keyUp,
-                 std::function<void()> focusOut)
-        : QObject(widget), control_(control), keyUp_(std::move(keyUp)), focusOut_(std::move(focusOut)) {
+                 std::function<void()> focusOut, std::function<void()> keyPress = nullptr)
+        : QObject(widget),
+          control_(control),
+          keyUp_(std::move(keyUp)),
+          focusOut_(std::move(focusOut)),
+          keyPress_(std::move(keyPress)) {
         widget->installEventFilter(this);
     }
 
@@ -48,6 +52,9 @@ protected:
             case QEvent::FocusOut:
                 control_.SetFocused(false);
                 if (focusOut_) focusOut_();
+                break;
+            case QEvent::KeyPress:
+                if (keyPress_) keyPress_();
                 break;
             case QEvent::KeyRelease: {
                 auto* key = static_cast<QKeyEvent*>(event);
@@ -64,6 +71,7 @@ private:
     TControl& control_;
     std::function<void(int)> keyUp_;
     std::function<void()> focusOut_;
+    std::function<void()> keyPress_;
 };
 
 // Set while a change that came from the widget is being given to the control, so the control's
@@ -122,6 +130,19 @@ void MirrorNumber(Edit& control, QLineEdit* widget, std::function<bool(const QSt
     };
     new TInputFilter(widget, control, [&control](int key) { control.KeyUp(key); }, showValue);
     QObject::connect(widget, &QLineEdit::editingFinished, widget, showValue);
+}
+
+// Key release of a list, with the click that a key moving the selection raises first.
+void KeyboardSelection(QWidget* widget, TListBox& control) {
+    auto before = std::make_shared<int>(-1);
+    new TInputFilter(
+        widget, control,
+        [&control, before](int key) {
+            if (control.ItemIndex() != *before && control.AcceptsInput()) control.Click();
+            *before = control.ItemIndex();
+            control.KeyUp(key);
+        },
+        nullptr, [&control, before] { *before = control.ItemIndex(); });
 }
 
 }  // namespace
@@ -285,16 +306,12 @@ void Mirror(TListBox& control, QListWidget* widget) {
             if (control.ItemIndex() < 0) w->clearSelection();
         }
     });
-    // A click selects the item, then raises the click; arrows keys move the selection and raise
-    // the click too, as the list of the design does. A press only moves the selection: the click
-    // comes with the release.
+    // A mouse click selects the item, then raises the click. An arrow key that moves the
+    // selection raises the click too, before the key's release, as the list of the design does.
     QObject::connect(widget, &QListWidget::currentRowChanged, widget, [&control, shown](int row) {
         if (!control.AcceptsInput()) return;
-        {
-            TFromWidget from(shown->guard);
-            control.SetItemIndex(row);
-        }
-        if (QApplication::mouseButtons() == Qt::NoButton) control.Click();
+        TFromWidget from(shown->guard);
+        control.SetItemIndex(row);
     });
     QObject::connect(widget, &QListWidget::itemClicked, widget, [&control, widget](QListWidgetItem* item) {
         if (!control.AcceptsInput()) return;
@@ -304,7 +321,7 @@ void Mirror(TListBox& control, QListWidget* widget) {
     QObject::connect(widget, &QListWidget::itemDoubleClicked, widget, [&control](QListWidgetItem*) {
         control.DblClick();
     });
-    new TInputFilter(widget, control, [&control](int key) { control.KeyUp(key); }, nullptr);
+    KeyboardSelection(widget, control);
 }
 
 void Mirror(TComboBox& control, QComboBox* widget) {
@@ -360,11 +377,8 @@ void Mirror(TTabbedListBox& control, QTreeWidget* widget) {
     QObject::connect(widget, &QTreeWidget::currentItemChanged, widget,
                      [&control, shown, widget](QTreeWidgetItem* item, QTreeWidgetItem*) {
                          if (!control.AcceptsInput()) return;
-                         {
-                             TFromWidget from(shown->guard);
-                             control.SetItemIndex(item ? widget->indexOfTopLevelItem(item) : -1);
-                         }
-                         if (QApplication::mouseButtons() == Qt::NoButton) control.Click();
+                         TFromWidget from(shown->guard);
+                         control.SetItemIndex(item ? widget->indexOfTopLevelItem(item) : -1);
                      });
     QObject::connect(widget, &QTreeWidget::itemClicked, widget,
                      [&control, widget](QTreeWidgetItem* item, int) {
@@ -372,7 +386,7 @@ void Mirror(TTabbedListBox& control, QTreeWidget* widget) {
                          control.SetItemIndex(widget->indexOfTopLevelItem(item));
                          control.Click();
                      });
-    new TInputFilter(widget, control, [&control](int key) { control.KeyUp(key); }, nullptr);
+    KeyboardSelection(widget, control);
 }
 
 void Mirror(TMemo& control, QPlainTextEdit* widget) {
