@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs the mixer's main job: a short segment program on the
-# instrument emulator, with the run log and the recipe file it leaves. Needs no hardware.
+# Installs what is needed, builds, and starts the mixer's main job with no hardware: the desktop
+# program on the instrument emulator (moirex --emulator) when a display is there; otherwise a
+# short segment program run headless on the emulator, with the run log and the recipe file it
+# leaves. Builds only the programs it runs (no tests, no benchmarks).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)"
-ctl=build/apps/moirexctl/moirexctl
-sim=build/apps/moirex-sim/moirex-sim
+cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=Release -DMOIREX_BUILD_TESTS=OFF \
+  -DMOIREX_BUILD_BENCH=OFF >/dev/null
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  cmake --build build-demo -j"$(nproc)" --target moirex
+  echo "Starting moirex --emulator: Find ports, Validate, pick the gases, then design and Start."
+  exec build-demo/apps/moirex/moirex --emulator
+fi
+echo "No display (neither DISPLAY nor WAYLAND_DISPLAY is set): running the headless demo instead."
+cmake --build build-demo -j"$(nproc)" --target moirexctl moirex-sim
+ctl=build-demo/apps/moirexctl/moirexctl
+sim=build-demo/apps/moirex-sim/moirex-sim
 "$ctl" --version
 
 # A private folder for the emulator's ports and for the mixer's files (recipe, logs, INI file).
