@@ -66,7 +66,9 @@ TFlowGraph::TFlowGraph(TDoubleVector& time, TDoubleVector& gasA, TDoubleVector& 
     axisRect()->insetLayout()->setInsetPlacement(0, QCPLayoutInset::ipFree);
     axisRect()->insetLayout()->setInsetRect(0, QRectF(0.02, 0.03, 0.2, 0.15));
 
-    const double now = QDateTime::currentDateTime().toSecsSinceEpoch();
+    // Until the first reading: the next minute from now, in local time as the readings are.
+    const QDateTime local = QDateTime::currentDateTime();
+    const double now = double(local.toSecsSinceEpoch() + local.offsetFromUtc());
     xAxis->setRange(now, now + 60);
     yAxis2->setRange(0, 1);
     yAxisB_->setRange(0, 1);
@@ -75,6 +77,8 @@ TFlowGraph::TFlowGraph(TDoubleVector& time, TDoubleVector& gasA, TDoubleVector& 
     connect(this, &QCustomPlot::beforeReplot, this, [this] {
         if (dirty_) TakeData();
     });
+    // The legend's box is as large as its three lines, whatever the size of the data area.
+    connect(this, &QCustomPlot::afterLayout, this, [this] { FitLegend(); });
     rubberBand_ = new QRubberBand(QRubberBand::Rectangle, this);
 }
 
@@ -242,21 +246,17 @@ void TFlowGraph::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void TFlowGraph::FitLegend() {
-    const QRect area = axisRect()->rect();
+    const QRect area = axisRect()->insetLayout()->rect();
     if (area.width() <= 0 || area.height() <= 0) return;
     const QSize hint = legend->minimumOuterSizeHint();
     QRectF inset = axisRect()->insetLayout()->insetRect(0);
     inset.setWidth(double(hint.width()) / area.width());
     inset.setHeight(double(hint.height()) / area.height());
+    if (inset == axisRect()->insetLayout()->insetRect(0)) return;
     axisRect()->insetLayout()->setInsetRect(0, inset);
+    axisRect()->insetLayout()->update(QCPLayoutElement::upLayout);
 }
 
-void TFlowGraph::resizeEvent(QResizeEvent* event) {
-    QCustomPlot::resizeEvent(event);
-    // The layout knows the data area only after a layout pass.
-    plotLayout()->update(QCPLayoutElement::upLayout);
-    FitLegend();
-}
 
 TFlowGraphView::TFlowGraphView(TDoubleVector& time, TDoubleVector& gasA, TDoubleVector& gasB,
                                TDoubleVector& gasAAvg, QWidget* parent)
