@@ -48,7 +48,7 @@ void Replot(int points) {
                                     form.RtDoubleVectorGasBReal, form.RtDoubleVectorGasAAvg);
     view.resize(1126, 640);
     view.show();
-    QTest::qWaitForWindowExposed(&view);
+    if (!QTest::qWaitForWindowExposed(&view)) std::fputs("window not exposed\n", stderr);
     const double start = 46000.0;
     for (int i = 0; i < points; ++i) {
         const double t = start + i * 0.2 / 86400.0;  // a reading every 200 ms
@@ -80,7 +80,7 @@ void Idle(int seconds) {
     options.ScriptedDialogs = &dialogs;
     moirex::ui::TMoirexApp app(options);
     app.Window().show();
-    QTest::qWaitForWindowExposed(&app.Window());
+    if (!QTest::qWaitForWindowExposed(&app.Window())) std::fputs("window not exposed\n", stderr);
     app.Form.PageControl1.SetActivePageIndex(3);
     app.Form.RzLEDDisplay1.SetCaption("Simulation mode: instruments not validated");
     QTest::qWait(500);
