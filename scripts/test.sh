@@ -19,3 +19,9 @@ cmake --build build-tsan -j"$jobs" --target test_core
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 ctest --test-dir build-tsan --output-on-failure -j"$jobs" --timeout 300 \
   -R '^(RunController|MFCThread|EndToEnd)'
+
+# The window's hand-over (the worker's routine run on the Qt event loop) under ThreadSanitizer.
+cmake -S . -B build-tsan-ui -DCMAKE_BUILD_TYPE=TSan -DMOIREX_WERROR=ON -DMOIREX_BUILD_BENCH=OFF \
+  >/dev/null
+cmake --build build-tsan-ui -j"$jobs" --target test_ui
+QT_QPA_PLATFORM=offscreen ctest --test-dir build-tsan-ui --output-on-failure --timeout 300 -R '^QtHandOver'

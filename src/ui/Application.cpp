@@ -1,46 +1,29 @@
 #include "ui/Application.h"
 
-#include "config/SimulationMode.h"
-#include "core/BindDesignHandlers.h"
-#include "model/FlowSetpoints.h"
-#include "model/FluidDesigner.h"
+#include "core/BindWindowHandlers.h"
+#include "core/StartUp.h"
 
 namespace moirex::ui {
 
-namespace {
-// The start-up until the configuration file is read: water in a 12.5 µl syringe, the demo gases.
-void StartUp(TMixer& mixer, TRunContext& run, const TAppOptions& options) {
-    TPumpDetails& pump = mixer.PumpDetails;
-    pump.SYRINGE_VOLUMEul = 12.5;
-    pump.SYRINGE_STEPS = 24000;
-    pump.SYRINGE_MAXSPEED = 1000;
-    pump.FLUID_MAX_PPM = 1000000;
-    mixer.INIPortPump = options.PumpPort;
-    mixer.INIPortMFCA = options.MFCAPort;
-    mixer.INIPortMFCB = options.MFCBPort;
-    FillComponentBoxes(mixer);
-    BindDesignHandlers(mixer);
-    BindRunButtons(run);
-    mixer.Form.ButtonRestoreWater.PerformClick();
-    AssignFluidMixtureToPump(mixer);
-    ApplysimulationValues(mixer);
-    SetFluidRange(mixer);
-    FluidFlowUpdate(mixer);
-    FlowUpdateY1(mixer, false);
-    FlowUpdateY2(mixer, false);
-    mixer.MFCADetails.ComPortName = "SIM";
-    mixer.MFCBDetails.ComPortName = "SIM";
-    mixer.PumpDetails.Port = "SIM";
-    mixer.Form.SetCaption("Moirex" + std::string(ProgramVersion));
-    mixer.Form.PageControl1.SetActivePageIndex(0);
-    mixer.TickReady = true;
-}
-}  // namespace
-
 TMoirexApp::TMoirexApp(TAppOptions options)
     : mixer_(Form, options.ScriptedDialogs ? *options.ScriptedDialogs : static_cast<Dialogs&>(qtDialogs_)),
-      run_(mixer_, handOver_) {
-    StartUp(mixer_, run_, options);
+      run_(mixer_, handOver_),
+      setup_(run_) {
+    setup_.ProcessPendingEvents = ProcessPendingEvents;
+    if (options.Tune) options.Tune(setup_);
+    BindWindowHandlers(setup_);
+    FormCreate(setup_);
+    // The emulator's ports, when the configuration file names none, so that a new user can
+    // validate at once.
+    const std::pair<const std::string*, TListBox*> preselect[] = {
+        {&mixer_.INIPortPump, &Form.ListBoxPortPump},
+        {&mixer_.INIPortMFCA, &Form.ListBoxPortMFC1},
+        {&mixer_.INIPortMFCB, &Form.ListBoxPortMFC2}};
+    const std::string* offered[] = {&options.PumpPort, &options.MFCAPort, &options.MFCBPort};
+    for (int i = 0; i < 3; ++i) {
+        if (preselect[i].first->empty() && !offered[i]->empty()) SetListBox(*offered[i], *preselect[i].second);
+    }
+
     window_ = std::make_unique<TMainWindow>(
         Form, TWindowEvents{.CloseQuery = [this] { return FormCloseQuery(mixer_); },
                             .Close = [this] { FormClose(mixer_); },

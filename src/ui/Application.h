@@ -6,7 +6,10 @@
 #include <memory>
 #include <string>
 
+#include <functional>
+
 #include "core/RunController.h"
+#include "core/SetupPage.h"
 #include "form/Dialogs.h"
 #include "form/Form.h"
 #include "state/MixerState.h"
@@ -22,11 +25,14 @@ struct TAppOptions {
     // Ports to preselect when the configuration file names none (the emulator's, with
     // --emulator): pump, MFC A, MFC B.
     std::string PumpPort, MFCAPort, MFCBPort;
+    // Adjusts the set-up before start-up (tests: the port list, the instruments' timing).
+    std::function<void(TSetupContext&)> Tune;
 };
 
 class TMoirexApp {
 public:
-    // After the QApplication. Runs the start-up and shows nothing yet.
+    // After the QApplication. Binds every handler, runs the start-up (FormCreate) and makes the
+    // window; shows nothing yet.
     explicit TMoirexApp(TAppOptions options = {});
     ~TMoirexApp();
     TMoirexApp(const TMoirexApp&) = delete;
@@ -35,6 +41,7 @@ public:
     TForm1 Form;
     TMixer& Mixer() { return mixer_; }
     TRunContext& Run() { return run_; }
+    TSetupContext& Setup() { return setup_; }
     TMainWindow& Window() { return *window_; }
     TQtHandOver& HandOver() { return handOver_; }
 
@@ -43,6 +50,7 @@ private:
     TMixer mixer_;
     TQtHandOver handOver_;
     TRunContext run_;
+    TSetupContext setup_;
     std::unique_ptr<TMainWindow> window_;
 };
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QPushButton>
@@ -16,7 +17,12 @@
 #include "form/Dialogs.h"
 #include "sim/Emulator.h"
 #include "support/FileLocations.h"
+#include "support/Clock.h"
 #include "ui/Application.h"
+#include "ui/FlowGraph.h"
+
+#include <QLineEdit>
+#include <QListWidget>
 
 namespace moirex::testing_ui {
 namespace {
@@ -85,6 +91,134 @@ TEST_F(AppTest, FeedbackGroupFollowsTheWindowWidthNeverBelow300) {
         EXPECT_EQ(app->Form.GroupBox3.Width(), c.group) << c.window;
         EXPECT_EQ(feedback->width(), c.group) << c.window;
     }
+}
+
+// The window on the emulator (unpaced, no noise): the operator's path through the widgets.
+class AppOnEmulator : public AppTest {
+protected:
+    static sim::EmulatorOptions Options(const fs::path& home) {
+        sim::EmulatorOptions o;
+        o.RuntimeFolder = (home / "sim").string();
+        o.Paced = false;
+        o.Noise = false;
+        o.TimeScale = 20;
+        return o;
+    }
+    AppOnEmulator() : emulator(Options(home)) {}
+    ~AppOnEmulator() override {
+        app.reset();
+        emulator.Stop();
+    }
+    void StartOnEmulator() {
+        ui::TAppOptions options;
+        options.PumpPort = emulator.PortPath(Instrument::Pump);
+        options.MFCAPort = emulator.PortPath(Instrument::MfcA);
+        options.MFCBPort = emulator.PortPath(Instrument::MfcB);
+        options.Tune = [this](TSetupContext& setup) {
+            setup.Instruments.Timing = TPumpPortTiming{5, 150};
+            setup.Instruments.Clk = &instrumentClock;  // the pump's stand-by waits pass at once
+            setup.Run.PumpTiming = TPumpPortTiming{5, 150};
+            setup.Run.StopPollMaxMs = 20;
+            setup.ListPorts = [this] {
+                return std::vector<std::string>{emulator.PortPath(Instrument::MfcA),
+                                                emulator.PortPath(Instrument::MfcB),
+                                                emulator.PortPath(Instrument::Pump)};
+            };
+        };
+        Start(options);
+    }
+    void ClickRow(TListBox& control, int row) {
+        auto* list = W<QListWidget>(control);
+        ASSERT_LT(row, list->count()) << control.Name;
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
+    }
+    // The whole value pasted at once: the design page corrects a flow at every key release, so
+    // typed digit by digit a flow of gas B would be cut to 0 at its first digit (below the
+    // controller's minimum).
+    void Paste(const TControl& field, const QString& text) {
+        auto* edit = W<QLineEdit>(field);
+        edit->setFocus();
+        edit->selectAll();
+        QApplication::clipboard()->setText(text);
+        QTest::keySequence(edit, QKeySequence::Paste);
+    }
+    bool Feedback(const std::string& line) const {
+        const auto& lines = app->Form.MemoSetupFeedback.Lines();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+    // Validate, then the first gas of each controller, the question answered Yes.
+    void ValidateAndChooseGases() {
+        TForm1& f = app->Form;
+        f.PageControl1.SetActivePageIndex(0);
+        QTest::mouseClick(W<QPushButton>(f.ButtonSetupValidate), Qt::LeftButton);
+        ASSERT_TRUE(f.CheckBoxPump.Checked());
+        ASSERT_TRUE(f.CheckBoxMFC.Checked());
+        ASSERT_GT(f.ListBox1.Count(), 0);
+        ASSERT_TRUE(RunUntil([this] { return !emulator.Pump().Busy; }, 10000));
+        ClickRow(f.ListBox1, 1);  // N2
+        ClickRow(f.ListBox2, 0);  // Ar
+    }
+
+    sim::Emulator emulator;
+    ManualClock instrumentClock;
+};
+
+TEST_F(AppOnEmulator, ValidateThroughTheWidgetsEndsProperlySetUp) {
+    StartOnEmulator();
+    TForm1& f = app->Form;
+    // With no ports in the configuration file, the emulator's are selected.
+    EXPECT_EQ(f.ListBoxPortPump.SelectedText(), emulator.PortPath(Instrument::Pump));
+    EXPECT_EQ(f.ListBoxPortMFC1.SelectedText(), emulator.PortPath(Instrument::MfcA));
+    EXPECT_EQ(f.ListBoxPortMFC2.SelectedText(), emulator.PortPath(Instrument::MfcB));
+    ValidateAndChooseGases();
+    EXPECT_TRUE(f.CheckBoxGas.Checked());
+    EXPECT_EQ(app->Mixer().MixerState, TMixerState::msReady);
+    EXPECT_TRUE(Feedback("  Mixer is now properly set up."));
+    ASSERT_FALSE(dialogs.shown.empty());
+    EXPECT_EQ(dialogs.shown.back().kind, ScriptedDialogs::Entry::Question);
+    EXPECT_EQ(dialogs.shown.back().caption, "Confirm selected gases");
+    // The window takes input again after the instrument work.
+    EXPECT_TRUE(f.Enabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(W<QListWidget>(f.ListBox1)->currentRow(), 1);
+}
+
+TEST_F(AppOnEmulator, ShortProgramStartedAndStoppedFromTheButtonsEndsReadyWithNoFlow) {
+    StartOnEmulator();
+    ValidateAndChooseGases();
+    ASSERT_EQ(app->Mixer().MixerState, TMixerState::msReady);
+    TForm1& f = app->Form;
+    f.PageControl1.SetActivePageIndex(3);
+    Paste(f.RtIntegerEditY1Flow, "10000");
+    Paste(f.RtIntegerEditY2Flow, "20000");
+    Paste(f.RtDoubleEditStepDuration, "0.01");
+    EXPECT_EQ(f.RtIntegerEditY2Flow.Value(), 20000);
+    QTest::mouseClick(W<QPushButton>(f.ButtonAddStep), Qt::LeftButton);
+    ASSERT_EQ(f.RzTabbedListBoxSteps.Count(), 1);
+
+    QTest::mouseClick(W<QPushButton>(f.ButtonApply), Qt::LeftButton);
+    EXPECT_EQ(app->Mixer().MixerState, TMixerState::msOperating);
+    // Pages 0 to 2 ignore input during the run, and the window cannot be closed.
+    EXPECT_FALSE(f.PageControl1.PageEnabled(0));
+    EXPECT_FALSE(app->Window().close());
+    ASSERT_TRUE(RunUntil([&] { return emulator.Mfc(Instrument::MfcB).SetPoint > 0 &&
+                                      f.RtDoubleVectorTime.Count() >= 3; }, 30000))
+        << "run log:\n" << f.MemoLog.Text() << "points " << f.RtDoubleVectorTime.Count()
+        << " state " << static_cast<int>(app->Mixer().MixerState);
+
+    QTest::mouseClick(W<QPushButton>(f.ButtonStop), Qt::LeftButton);
+    ASSERT_TRUE(RunUntil([&] { return app->Mixer().MixerState == TMixerState::msReady &&
+                                      !WorkerRunning(app->Run()); }, 60000))
+        << static_cast<int>(app->Mixer().MixerState);
+    EXPECT_EQ(emulator.Mfc(Instrument::MfcA).SetPoint, 0);
+    EXPECT_EQ(emulator.Mfc(Instrument::MfcB).SetPoint, 0);
+    EXPECT_FALSE(emulator.Pump().Busy);
+    EXPECT_TRUE(RunUntil([&] { return f.PageControl1.PageEnabled(0); }, 2000));
+    // The graph got the run's readings; hidden until now, it draws them when shown.
+    f.PageControl1.SetActivePageIndex(4);
+    QTest::qWait(50);
+    EXPECT_EQ(app->Window().Flows()->Graph()->RtLineSeriesA()->dataCount(), f.RtDoubleVectorTime.Count());
+    EXPECT_GT(app->Window().Flows()->Graph()->RtLineSeriesA()->dataCount(), 0);
 }
 
 }  // namespace
