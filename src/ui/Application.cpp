@@ -2,6 +2,7 @@
 
 #include "core/BindWindowHandlers.h"
 #include "core/StartUp.h"
+#include "ui/DesignByTargetDialog.h"
 
 namespace moirex::ui {
 
@@ -30,6 +31,7 @@ TMoirexApp::TMoirexApp(TAppOptions options)
                             .Resize = [this] { FormResize(Form); },
                             .Timer1 = [this] { Timer1Timer(run_); }});
     qtDialogs_.SetParent(window_.get());
+    AddDesignByTargetButton(*window_, mixer_);
 }
 
 TMoirexApp::~TMoirexApp() {
