@@ -383,7 +383,9 @@ TDesignResult DesignByTarget(const TDesignSources& s, const TDesignTarget& t) {
         const auto score = [&](const TProposal& candidate) {
             const TMixtureFigures figures = Evaluate(s, candidate).Figures;
             const double total = byVolume ? figures.OutletVolume_mlpm : figures.TotalMass;
-            double worst = std::fabs(total - scale * unitTotal) / (byVolume ? 1.0 : 1e-6);
+            // The total is asked "about": a ten-thousandth of it counts as one last digit.
+            const double totalDigit = std::max(byVolume ? 1.0 : 1e-6, 1e-4 * scale * unitTotal);
+            double worst = std::fabs(total - scale * unitTotal) / totalDigit;
             const TMixtureFigureEntry* entry = figures.Find(key);
             worst = std::max(worst, std::fabs((entry ? entry->Ppm : 0) - t.ComponentPpm));
             if (t.Fluid == TFluidTarget::ftRelativeHumidity) {
