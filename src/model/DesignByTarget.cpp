@@ -149,6 +149,145 @@ TEvaluation Evaluate(const TDesignSources& s, const TProposal& p) {
     return e;
 }
 
+// --- the scale
+
+auto TightestUpper(const std::vector<TScaleBound>& v) {
+    return std::min_element(v.begin(), v.end(), [](auto& x, auto& y) { return x.Hold < y.Hold; });
+}
+
+auto TightestLower(const std::vector<TScaleBound>& v) {
+    return std::max_element(v.begin(), v.end(), [](auto& x, auto& y) { return x.Hold < y.Hold; });
+}
+
+struct TScaleChoice {
+    double Scale = 0;
+    std::string TotalLimit;          // the range end that holds the total, when one does
+    std::string ConcentrationLimit;  // when no total fits every range
+    bool Conflict = false;
+};
+
+// The asked scale held within every instrument's range. When no scale fits every range, the
+// concentrations cannot be met: the flows are held within the maxima, and what then falls below a
+// minimum is raised onto it later.
+TScaleChoice ChooseScale(double wanted, const std::vector<TScaleBound>& upper, const std::vector<TScaleBound>& lower) {
+    TScaleChoice c;
+    c.Scale = wanted;
+    const auto up = TightestUpper(upper);
+    const auto down = TightestLower(lower);
+    c.Conflict = up != upper.end() && down != lower.end() && down->Hold > up->Hold;
+    if (c.Conflict) {
+        c.ConcentrationLimit = down->Name + " against " + up->Name;
+        c.Scale = up->Hold;
+        c.TotalLimit = c.ConcentrationLimit;
+        return c;
+    }
+    for (const auto& bound : upper)
+        if (c.Scale > bound.Test) c.Scale = bound.Hold, c.TotalLimit = bound.Name;
+    for (const auto& bound : lower)
+        if (c.Scale < bound.Test) c.Scale = bound.Hold, c.TotalLimit = bound.Name;
+    // A later bound may have moved the scale past an earlier one: take the tightest.
+    if (up != upper.end() && c.Scale > up->Test) c.Scale = up->Hold, c.TotalLimit = up->Name;
+    return c;
+}
+
+// The pump's command nearest to the fluid the scale needs (`fluidPerScale` g/min per unit), and the
+// scale moved onto the fluid it doses, as long as the gases stay within their ranges; false when
+// no command allowed that (the fluid then misses its share by the pump's step).
+bool FollowPump(const TFluidSource& fluid, double fluidPerScale, double pumpMax, const std::vector<TScaleBound>& gasUpper,
+                const std::vector<TScaleBound>& gasLower, bool conflict, double& scale, TProposal& p) {
+    double aim = scale;
+    for (int pass = 0; pass < (conflict ? 1 : 30); ++pass) {
+        p.FluidWanted = std::min(double(RoundHalfEven(aim * fluidPerScale * PerMillion)), pumpMax);
+        const TPumpSpeedDetails pump = PumpCommandFor(fluid, p.FluidWanted);
+        p.Command = pump.Command;
+        p.FluidAchievable = pump.AchievedDispense_ugpm;
+        if (conflict) break;
+        const double followed = p.FluidAchievable / (fluidPerScale * PerMillion);
+        const auto gu = TightestUpper(gasUpper);
+        const auto gl = TightestLower(gasLower);
+        if (gu != gasUpper.end() && followed > gu->Test) {
+            aim *= std::min(gu->Hold / followed, 1 - 1e-3);
+            continue;
+        }
+        if (gl != gasLower.end() && followed < gl->Test) {
+            aim *= std::max(gl->Hold / followed, 1 + 1e-3);
+            continue;
+        }
+        scale = followed;
+        return true;
+    }
+    return false;
+}
+
+// --- the rounding of the gas flows
+
+// What the proposal is aimed at, to weigh two roundings against each other.
+struct TAims {
+    bool ByVolume = true;
+    double Total = 0;  // ml/min or g/min
+    std::string Key;
+    double ComponentPpm = 0;
+    TFluidTarget Fluid = TFluidTarget::ftNone;
+    double FluidAim = 0;  // % RH or ppm
+};
+
+// How far the report's figures lie from the aims, counted in the report's own last digits; the
+// total, asked "about", in a ten-thousandth of it at least. A fluid above its limit is out.
+double DistanceFromAims(const TMixtureFigures& figures, const TAims& aims) {
+    const double total = aims.ByVolume ? figures.OutletVolume_mlpm : figures.TotalMass;
+    const double totalDigit = std::max(aims.ByVolume ? 1.0 : 1e-6, 1e-4 * aims.Total);
+    double worst = std::fabs(total - aims.Total) / totalDigit;
+    const TMixtureFigureEntry* entry = figures.Find(aims.Key);
+    worst = std::max(worst, std::fabs((entry ? entry->Ppm : 0) - aims.ComponentPpm));
+    if (aims.Fluid == TFluidTarget::ftRelativeHumidity) {
+        const TMixtureFigureEntry* water = figures.Find("H2O");
+        worst = std::max(worst, std::fabs((water ? water->Humidity : 0) - aims.FluidAim) / 0.001);
+    } else if (aims.Fluid == TFluidTarget::ftFluidPpm) {
+        worst = std::max(worst, std::fabs(figures.FluidPpm - aims.FluidAim));
+    }
+    return figures.ExceedsFluidLimit || !std::isfinite(worst) ? std::numeric_limits<double>::max() : worst;
+}
+
+// Rounded each on its own (as `p` comes), the gas whose half µg/min moves the component most (a
+// trace from a small flow of its bottle) may move it by several ppm. Rounded one after the other,
+// the second taking up the difference in the component's balance (`balance`: its coefficients of
+// A and B), the component carries only the rounding of the flow that moves it least,
+// while the total and the fluid move by a few µg/min of the diluent. Whichever puts the report's
+// figures nearer the aims is kept in `p`.
+TRounding ChooseRounding(const TDesignSources& s, const TAims& aims, const std::array<double, 2>& balance,
+                         double exactA, double exactB, TProposal& p) {
+    const auto within = [&](int64_t A, int64_t B) {
+        const bool bNeeded = exactB >= 0.5;
+        return A >= 0 && A <= LargestGasFlow_ugpm(s.GasA.Entry, false) && B >= 0 &&
+               B <= LargestGasFlow_ugpm(s.GasB.Entry, true) && (!bNeeded || B >= SmallestGasFlowB_ugpm(s.GasB.Entry));
+    };
+    TRounding rounding;
+    double best = DistanceFromAims(Evaluate(s, p).Figures, aims);
+    const bool aFirst = std::fabs(balance[0]) >= std::fabs(balance[1]);
+    for (const bool firstIsA : {aFirst, !aFirst}) {
+        const double firstCoefficient = firstIsA ? balance[0] : balance[1];
+        const double otherCoefficient = firstIsA ? balance[1] : balance[0];
+        if (otherCoefficient == 0) continue;
+        const double exactFirst = firstIsA ? exactA : exactB;
+        const double exactOther = firstIsA ? exactB : exactA;
+        const double otherPerFirst = -firstCoefficient / otherCoefficient;
+        const int64_t first = std::max<int64_t>(0, RoundHalfEven(exactFirst));
+        const double other = exactOther + otherPerFirst * (double(first) - exactFirst);
+        if (!(other >= 0)) continue;
+        TProposal candidate = p;
+        candidate.A = firstIsA ? first : RoundHalfEven(other);
+        candidate.B = firstIsA ? RoundHalfEven(other) : first;
+        if (!within(candidate.A, candidate.B)) continue;
+        const double distance = DistanceFromAims(Evaluate(s, candidate).Figures, aims);
+        if (distance < best) {
+            best = distance;
+            p = candidate;
+            rounding = {true, firstIsA, otherPerFirst};
+        }
+    }
+    return rounding;
+}
+
 TDesignResult Refuse(std::string why) {
     TDesignResult r;
     r.Refusal = std::move(why);
@@ -293,62 +432,17 @@ TDesignResult DesignByTarget(const TDesignSources& s, const TDesignTarget& t) {
         upper.push_back({pumpMax / (ratio[2] * PerMillion), pumpMax / (ratio[2] * PerMillion), LimitPumpMax});
         lower.push_back({pumpMin / (ratio[2] * PerMillion), pumpMin / (ratio[2] * PerMillion), LimitPumpMin});
     }
-    auto tightestUpper = [](const std::vector<TScaleBound>& v) {
-        return std::min_element(v.begin(), v.end(), [](auto& x, auto& y) { return x.Hold < y.Hold; });
-    };
-    auto tightestLower = [](const std::vector<TScaleBound>& v) {
-        return std::max_element(v.begin(), v.end(), [](auto& x, auto& y) { return x.Hold < y.Hold; });
-    };
+    const TScaleChoice choice = ChooseScale(wantedScale, upper, lower);
+    double scale = choice.Scale;
+    const std::string& totalLimit = choice.TotalLimit;
+    const std::string& concentrationLimit = choice.ConcentrationLimit;
+    const bool conflict = choice.Conflict;
 
-    double scale = wantedScale;
-    std::string totalLimit;
-    std::string concentrationLimit;
-    const auto up = tightestUpper(upper);
-    const auto down = tightestLower(lower);
-    // No total fits every range: the concentrations cannot be met. The flows are held within the
-    // maxima, and what then falls below a minimum is raised onto it (below).
-    const bool conflict = up != upper.end() && down != lower.end() && down->Hold > up->Hold;
-    if (conflict) {
-        concentrationLimit = down->Name + " against " + up->Name;
-        scale = up->Hold;
-        totalLimit = concentrationLimit;
-    } else {
-        for (const auto& bound : upper)
-            if (scale > bound.Test) scale = bound.Hold, totalLimit = bound.Name;
-        for (const auto& bound : lower)
-            if (scale < bound.Test) scale = bound.Hold, totalLimit = bound.Name;
-        // A later bound may have moved the scale past an earlier one: take the tightest.
-        if (up != upper.end() && scale > up->Test) scale = up->Hold, totalLimit = up->Name;
-    }
-
-    // --- the pump doses in steps: the scale follows the command nearest to the fluid needed, as
-    // long as the gases stay within their ranges
+    // --- the pump doses in steps: the scale follows the command nearest to the fluid needed
     TProposal p;
     bool onPumpStep = true;
     if (ratio[2] > 0) {
-        double aim = scale;
-        onPumpStep = false;
-        for (int pass = 0; pass < (conflict ? 1 : 30); ++pass) {
-            p.FluidWanted = std::min(double(RoundHalfEven(aim * ratio[2] * PerMillion)), pumpMax);
-            const TPumpSpeedDetails pump = PumpCommandFor(s.Fluid, p.FluidWanted);
-            p.Command = pump.Command;
-            p.FluidAchievable = pump.AchievedDispense_ugpm;
-            const double followed = p.FluidAchievable / (ratio[2] * PerMillion);
-            const auto gu = tightestUpper(gasUpper);
-            const auto gl = tightestLower(gasLower);
-            if (conflict) break;
-            if (gu != gasUpper.end() && followed > gu->Test) {
-                aim *= std::min(gu->Hold / followed, 1 - 1e-3);
-                continue;
-            }
-            if (gl != gasLower.end() && followed < gl->Test) {
-                aim *= std::max(gl->Hold / followed, 1 + 1e-3);
-                continue;
-            }
-            scale = followed;
-            onPumpStep = true;
-            break;
-        }
+        onPumpStep = FollowPump(s.Fluid, ratio[2], pumpMax, gasUpper, gasLower, conflict, scale, p);
         if (!onPumpStep && fluidLimit.empty()) fluidLimit = conflict ? concentrationLimit : LimitPumpSteps;
     }
 
@@ -366,59 +460,10 @@ TDesignResult DesignByTarget(const TDesignSources& s, const TDesignTarget& t) {
     p.B = std::max<int64_t>(0, RoundHalfEven(exactB));
     if (conflict && ratio[1] > 0) p.B = std::max(p.B, SmallestGasFlowB_ugpm(s.GasB.Entry));
 
-    // Rounded each on its own, the gas whose half µg/min moves the component most (a trace from a
-    // small flow of its bottle) may move it by several ppm. Rounded one after the other, the second
-    // taking up the difference in the component's balance, the component carries only the
-    // rounding of the flow that moves it least, while the total and the fluid move by a few µg/min
-    // of the diluent. Whichever puts the report's figures nearer the targets, counted in the
-    // report's own last digits, is proposed.
     TRounding rounding;
     if (!conflict) {
-        const auto within = [&](int64_t A, int64_t B) {
-            const bool bNeeded = exactB >= 0.5;
-            return A >= 0 && A <= LargestGasFlow_ugpm(s.GasA.Entry, false) && B >= 0 &&
-                   B <= LargestGasFlow_ugpm(s.GasB.Entry, true) &&
-                   (!bNeeded || B >= SmallestGasFlowB_ugpm(s.GasB.Entry));
-        };
-        const auto score = [&](const TProposal& candidate) {
-            const TMixtureFigures figures = Evaluate(s, candidate).Figures;
-            const double total = byVolume ? figures.OutletVolume_mlpm : figures.TotalMass;
-            // The total is asked "about": a ten-thousandth of it counts as one last digit.
-            const double totalDigit = std::max(byVolume ? 1.0 : 1e-6, 1e-4 * scale * unitTotal);
-            double worst = std::fabs(total - scale * unitTotal) / totalDigit;
-            const TMixtureFigureEntry* entry = figures.Find(key);
-            worst = std::max(worst, std::fabs((entry ? entry->Ppm : 0) - t.ComponentPpm));
-            if (t.Fluid == TFluidTarget::ftRelativeHumidity) {
-                const TMixtureFigureEntry* water = figures.Find("H2O");
-                worst = std::max(worst, std::fabs((water ? water->Humidity : 0) - fluidAim) / 0.001);
-            } else if (t.Fluid == TFluidTarget::ftFluidPpm) {
-                worst = std::max(worst, std::fabs(figures.FluidPpm - fluidAim));
-            }
-            return figures.ExceedsFluidLimit || !std::isfinite(worst) ? std::numeric_limits<double>::max() : worst;
-        };
-        double best = score(p);
-        const bool aFirst = std::fabs(m[1][0]) >= std::fabs(m[1][1]);
-        for (const bool firstIsA : {aFirst, !aFirst}) {
-            const double firstCoefficient = firstIsA ? m[1][0] : m[1][1];
-            const double otherCoefficient = firstIsA ? m[1][1] : m[1][0];
-            if (otherCoefficient == 0) continue;
-            const double exactFirst = firstIsA ? exactA : exactB;
-            const double exactOther = firstIsA ? exactB : exactA;
-            const double otherPerFirst = -firstCoefficient / otherCoefficient;
-            const int64_t first = std::max<int64_t>(0, RoundHalfEven(exactFirst));
-            const double other = exactOther + otherPerFirst * (double(first) - exactFirst);
-            if (!(other >= 0)) continue;
-            TProposal candidate = p;
-            candidate.A = firstIsA ? first : RoundHalfEven(other);
-            candidate.B = firstIsA ? RoundHalfEven(other) : first;
-            if (!within(candidate.A, candidate.B)) continue;
-            const double candidateScore = score(candidate);
-            if (candidateScore < best) {
-                best = candidateScore;
-                p = candidate;
-                rounding = {true, firstIsA, otherPerFirst};
-            }
-        }
+        const TAims aims{byVolume, scale * unitTotal, key, t.ComponentPpm, t.Fluid, fluidAim};
+        rounding = ChooseRounding(s, aims, {m[1][0], m[1][1]}, exactA, exactB, p);
     }
 
     result.ExactGasA_ugpm = exactA;
