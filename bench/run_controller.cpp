@@ -67,7 +67,7 @@ SegmentFigures RunSegment(moirex::TMixer& mixer, moirex::sim::Emulator& emu, int
     moirex::Clock& clock = moirex::SystemClock();
     mixer.StepProgram.clear();
     mixer.Form.RzTabbedListBoxSteps.Clear();
-    moirex::TProgramSegment seg{"bench", kSegmentSeconds / 3600.0, gasA_ugpm, gasB_ugpm, 0, 0};
+    moirex::TProgramSegment seg{"bench", kSegmentSeconds / 3600.0, gasA_ugpm, gasB_ugpm, 0, 0, ""};
     const moirex::SegmentBuildOutcome built = moirex::AddProgramSegment(mixer, seg);
     for (const auto& c : built.Corrections) std::printf("  correction: %s\n", c.c_str());
     if (!built.Added) {

@@ -8,23 +8,66 @@
 #include <sstream>
 #include <system_error>
 
+#include "model/PumpSpeedFunction.h"
 #include "support/TextFormat.h"
 
 namespace moirex {
 namespace {
 
-std::vector<std::string> SplitFields(std::string_view line) {
-    std::vector<std::string> fields;
-    size_t start = 0;
+// The fields of one line: unquoted fields trimmed, quoted fields as written between the quotes
+// (a doubled quote standing for one). False, with `fault` set, on a quote that does not belong.
+bool SplitFields(std::string_view line, std::vector<std::string>& fields, std::string& fault) {
+    fields.clear();
+    size_t pos = 0;
     while (true) {
-        const size_t comma = line.find(',', start);
-        if (comma == std::string_view::npos) {
-            fields.push_back(Trim(line.substr(start)));
-            return fields;
+        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
+        std::string field;
+        if (pos < line.size() && line[pos] == '"') {
+            ++pos;
+            bool closed = false;
+            while (pos < line.size()) {
+                if (line[pos] == '"') {
+                    if (pos + 1 < line.size() && line[pos + 1] == '"') {
+                        field += '"';
+                        pos += 2;
+                        continue;
+                    }
+                    ++pos;
+                    closed = true;
+                    break;
+                }
+                field += line[pos++];
+            }
+            if (!closed) {
+                fault = "field " + std::to_string(fields.size() + 1) + " opens a double quote that is never closed";
+                return false;
+            }
+            while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
+            if (pos < line.size() && line[pos] != ',') {
+                fault = "field " + std::to_string(fields.size() + 1) + " has text after its closing double quote";
+                return false;
+            }
+        } else {
+            const size_t comma = line.find(',', pos);
+            const std::string_view raw = line.substr(pos, comma == std::string_view::npos ? line.npos : comma - pos);
+            if (raw.find('"') != std::string_view::npos) {
+                fault = "field " + std::to_string(fields.size() + 1) +
+                        " holds a double quote: put the whole field in double quotes and write the quote twice";
+                return false;
+            }
+            field = Trim(raw);
+            pos = comma == std::string_view::npos ? line.size() : comma;
         }
-        fields.push_back(Trim(line.substr(start, comma - start)));
-        start = comma + 1;
+        fields.push_back(std::move(field));
+        if (pos >= line.size()) return true;
+        ++pos;  // the comma
     }
+}
+
+std::string JoinFields(const std::vector<std::string>& fields) {
+    std::string joined;
+    for (const std::string& f : fields) joined += (joined.empty() ? "" : ",") + f;
+    return joined;
 }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
@@ -43,6 +86,7 @@ TProgramFileResult ParseProgramFile(std::string_view text) {
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
 
     bool headerSeen = false;
+    size_t columns = 0;  // of the header, once it was read
     size_t lineNumber = 0;
     size_t pos = 0;
     while (pos <= text.size()) {
@@ -58,21 +102,35 @@ TProgramFileResult ParseProgramFile(std::string_view text) {
         }
         const std::string where = "line " + std::to_string(lineNumber) + ": ";
 
+        std::vector<std::string> f;
+        std::string splitFault;
+        const bool split = SplitFields(line, f, splitFault);
+
         if (!headerSeen) {
             headerSeen = true;
-            std::string compact;
-            for (const std::string& f : SplitFields(line)) compact += (compact.empty() ? "" : ",") + f;
-            if (compact != ProgramFileHeader)
+            const std::string compact = split ? JoinFields(f) : std::string();
+            if (compact == ProgramFileHeader) columns = 6;
+            else if (compact == ProgramFileHeaderWithoutCommand) columns = 5;
+            else
                 result.Errors.push_back(where + "expected the header line \"" + std::string(ProgramFileHeader) +
-                                        "\", found " + Quoted(line));
+                                        "\" (or without \",pump_command\"), found " + Quoted(line));
             if (end == text.size()) break;
             continue;
         }
 
-        const std::vector<std::string> f = SplitFields(line);
-        if (f.size() != 5) {
-            result.Errors.push_back(where + "expected 5 fields (" + std::string(ProgramFileHeader) + "), found " +
-                                    std::to_string(f.size()) + ": " + Quoted(line));
+        if (!split) {
+            result.Errors.push_back(where + splitFault + ": " + Quoted(line));
+            if (end == text.size()) break;
+            continue;
+        }
+        if (columns != 0 && f.size() != columns) {
+            const std::string_view header = columns == 6 ? ProgramFileHeader : ProgramFileHeaderWithoutCommand;
+            result.Errors.push_back(where + "expected " + std::to_string(columns) + " fields (" + std::string(header) +
+                                    "), found " + std::to_string(f.size()) + ": " + Quoted(line));
+            if (end == text.size()) break;
+            continue;
+        }
+        if (columns == 0) {  // the header was refused: its fault is told, the lines cannot be read
             if (end == text.size()) break;
             continue;
         }
@@ -81,8 +139,7 @@ TProgramFileResult ParseProgramFile(std::string_view text) {
         s.Line = lineNumber;
         std::vector<std::string> faults;
         s.Name = f[0];
-        if (s.Name.find('"') != std::string::npos || s.Name.find('\t') != std::string::npos)
-            faults.push_back("name " + Quoted(s.Name) + " may not hold a double quote or a TAB");
+        if (s.Name.find('\t') != std::string::npos) faults.push_back("name " + Quoted(s.Name) + " may not hold a TAB");
 
         double hours = 0;
         if (!ParseReal(f[1], hours)) faults.push_back("hours " + Quoted(f[1]) + " is not a number (use \".\" as decimal separator)");
@@ -108,6 +165,17 @@ TProgramFileResult ParseProgramFile(std::string_view text) {
         if (!ParseReal(f[4], fluid)) faults.push_back("fluid_ugpm " + Quoted(f[4]) + " is not a number (use \".\" as decimal separator)");
         else if (fluid < 0) faults.push_back("fluid_ugpm " + Quoted(f[4]) + " cannot be negative");
         else s.Fluid_ugpm = fluid;
+
+        if (columns == 6 && !f[5].empty()) {
+            // Only a command the pump speed function makes is ever sent from a file.
+            TPumpSpeedDetails any;
+            any.Init();
+            double rate = 0;
+            if (!PumpCommandDispense(any, f[5], rate))
+                faults.push_back("pump_command " + Quoted(f[5]) + " is not a command this program chooses");
+            else
+                s.PumpCommand = f[5];
+        }
 
         for (const std::string& fault : faults) result.Errors.push_back(where + fault);
         if (faults.empty()) result.Segments.push_back(std::move(s));
@@ -143,15 +211,28 @@ TProgramFileResult ReadProgramFile(const std::string& path) {
     return ParseProgramFile(text.str());
 }
 
-std::string FormatProgramFile(const std::vector<TProgramSegment>& segments) {
-    std::string out(ProgramFileHeader);
+std::string FormatProgramFile(const std::vector<TProgramSegment>& segments, const std::vector<std::string>& comments) {
+    std::string out;
+    for (std::string c : comments) {
+        for (char& ch : c)
+            if (ch == '\r' || ch == '\n') ch = ' ';
+        out += "# " + c + "\n";
+    }
+    out += ProgramFileHeader;
     out += "\n";
     for (const TProgramSegment& s : segments) {
         std::string name = s.Name;
         for (char& c : name)
-            if (c == ',' || c == '"' || c == '\t' || c == '\r' || c == '\n') c = ' ';
-        out += Trim(name) + "," + ShortestText(s.Hours) + "," + std::to_string(s.GasA_ugpm) + "," +
-               std::to_string(s.GasB_ugpm) + "," + ShortestText(s.Fluid_ugpm) + "\n";
+            if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+        const bool quote = name.find_first_of(",\"") != std::string::npos ||
+                           (!name.empty() && (name.front() == ' ' || name.back() == ' '));
+        if (quote) {
+            std::string q = "\"";
+            for (char c : name) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+            name = q + "\"";
+        }
+        out += name + "," + ShortestText(s.Hours) + "," + std::to_string(s.GasA_ugpm) + "," +
+               std::to_string(s.GasB_ugpm) + "," + ShortestText(s.Fluid_ugpm) + "," + s.PumpCommand + "\n";
     }
     return out;
 }

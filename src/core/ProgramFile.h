@@ -1,18 +1,23 @@
 #pragma once
 // The segment program file: one segment a line in CSV, the format `moirexctl run` reads and the
-// window's segment program loads and saves.
+// window's segment program opens and saves.
 //
 //   # comment lines begin with "#"; empty lines are skipped
-//   name,hours,gas_a_ugpm,gas_b_ugpm,fluid_ugpm
-//   Flush,0.25,0,20000,0
-//   ,0.5,1500,20000,3000
+//   name,hours,gas_a_ugpm,gas_b_ugpm,fluid_ugpm,pump_command
+//   Flush,0.25,0,20000,0,TR
+//   "Dry, then wet",0.5,1500,20000,3000.29,gIV6000A24000OV24A0GR
 //
-// The header line comes first (after comments). Fields are separated by commas, blanks around a
-// field are ignored. name: free text without comma, double quote or TAB; empty becomes "ID:" +
-// the segment's 1-based number, as the segment editor names an unnamed segment. hours: the
-// duration, a number >= 0 with "." as decimal separator. gas_a_ugpm, gas_b_ugpm: the wanted flows
-// of gas A and gas B, whole µg/min >= 0. fluid_ugpm: the wanted fluid flow in µg/min >= 0 (the
-// pump speed function turns it into a command and an achievable flow).
+// The header line comes first (after comments); it names five or six columns, and every segment
+// line has as many fields. The five-column header without pump_command is the first form of the
+// file, still read as before. Fields are separated by commas, blanks around a field are ignored;
+// a field in double quotes may hold commas and blanks, a double quote in it written twice.
+// name: the segment's comment, any text without TAB or line break; empty becomes "ID:" + the
+// segment's 1-based number, as the segment editor names an unnamed segment. hours: the duration,
+// a number >= 0 with "." as decimal separator. gas_a_ugpm, gas_b_ugpm: the wanted flows of gas A
+// and gas B, whole µg/min >= 0. fluid_ugpm: the fluid flow in µg/min >= 0. pump_command: empty, or
+// the pump command chosen for that flow when the program was saved (one the pump speed function
+// makes); it is kept when it still doses fluid_ugpm with the pump of the day, otherwise the
+// command is chosen anew from fluid_ugpm.
 
 #include <cstddef>
 #include <cstdint>
@@ -22,7 +27,9 @@
 
 namespace moirex {
 
-inline constexpr std::string_view ProgramFileHeader = "name,hours,gas_a_ugpm,gas_b_ugpm,fluid_ugpm";
+// The header this program writes, and the first form of the file without the pump command.
+inline constexpr std::string_view ProgramFileHeader = "name,hours,gas_a_ugpm,gas_b_ugpm,fluid_ugpm,pump_command";
+inline constexpr std::string_view ProgramFileHeaderWithoutCommand = "name,hours,gas_a_ugpm,gas_b_ugpm,fluid_ugpm";
 
 struct TProgramSegment {
     std::string Name;     // never empty after reading: "ID:n" for an unnamed segment
@@ -31,6 +38,7 @@ struct TProgramSegment {
     int64_t GasB_ugpm = 0;
     double Fluid_ugpm = 0;
     size_t Line = 0;      // 1-based line of the file it came from (0 when not read from a file)
+    std::string PumpCommand;  // empty: chosen from Fluid_ugpm
 };
 
 struct TProgramFileResult {
@@ -47,10 +55,12 @@ TProgramFileResult ParseProgramFile(std::string_view text);
 // Reads the file at `path`; a file that cannot be read is one error naming it and the reason.
 TProgramFileResult ReadProgramFile(const std::string& path);
 
-// The file text of a program: the header, then one line per segment (LF line ends). Numbers are
-// written with "." whatever the user's decimal separator, in the shortest text that reads back
-// as the same value. A name the file format cannot hold (comma, double quote, TAB, line break) has
-// those characters replaced by blanks.
-std::string FormatProgramFile(const std::vector<TProgramSegment>& segments);
+// The file text of a program: the comment lines given (each gets its "# "), the header, then one
+// line per segment (LF line ends). Numbers are written with "." whatever the user's decimal
+// separator, in the shortest text that reads back as the same value. A name with a comma, a double
+// quote or blanks at its ends is written in double quotes; TAB and line breaks, which a name
+// cannot hold, become blanks.
+std::string FormatProgramFile(const std::vector<TProgramSegment>& segments,
+                              const std::vector<std::string>& comments = {});
 
 }  // namespace moirex

@@ -1,9 +1,13 @@
 #include "core/ProgramSegments.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "form/Dialogs.h"
 #include "form/Form.h"
 #include "model/FlowSetpoints.h"
 #include "model/FluidDesigner.h"
+#include "model/PumpSpeedFunction.h"
 #include "core/SegmentProgram.h"
 #include "support/TextFormat.h"
 
@@ -40,6 +44,10 @@ bool SetUpWaterPump(moirex::TMixer& mixer, double syringe_ul, int64_t ppmLimit, 
 namespace {
 
 std::string Ugpm(double v) { return moirex::FormatGeneral(v) + " µg/min"; }
+
+// A flow written to a file from its single-precision record reads back within a few parts in
+// ten million.
+bool SameFlow(double a, double b) { return std::fabs(a - b) <= 1e-6 * std::max(std::fabs(a), std::fabs(b)) + 1e-9; }
 
 }  // namespace
 
@@ -83,8 +91,29 @@ SegmentBuildOutcome AddProgramSegment(moirex::TMixer& mixer, const moirex::TProg
     if (wanted != segment.Fluid_ugpm)
         out.Corrections.push_back("fluid " + Ugpm(segment.Fluid_ugpm) + " corrected to " + Ugpm(wanted) +
                                   ": the pump's range for this syringe and fluid ends there");
+    // A saved program names the pump command chosen when it was saved: kept while it still doses
+    // the saved flow with this syringe and fluid, so the segment runs as it ran before.
+    bool keptCommand = false;
+    if (!segment.PumpCommand.empty()) {
+        TPumpSpeedDetails details;
+        details.SyringeVolume_ul = mixer.PumpDetails.SYRINGE_VOLUMEul;
+        details.FluidDensity = mixer.PumpDetails.Fluid.DensityFluid20C;
+        double rate = 0;
+        const bool known = PumpCommandDispense(details, segment.PumpCommand, rate);
+        if (known && wanted == segment.Fluid_ugpm && SameFlow(rate, wanted)) {
+            form.Label30.SetCaption(segment.PumpCommand);
+            form.RtDoubleEditAchievableFluid.SetValue(rate);
+            keptCommand = true;
+        } else if (form.Label30.Caption() != segment.PumpCommand) {
+            out.Corrections.push_back(
+                "pump command \"" + segment.PumpCommand + "\" " +
+                (known ? "doses " + Ugpm(rate) + " with this syringe and fluid, not " + Ugpm(segment.Fluid_ugpm)
+                       : "is not one this program chooses") +
+                ": the command is chosen anew");
+        }
+    }
     const double achieved = form.RtDoubleEditAchievableFluid.Value();
-    if (wanted > 0 && achieved != wanted)
+    if (!keptCommand && wanted > 0 && achieved != wanted)
         out.Corrections.push_back("fluid " + Ugpm(wanted) + " dosed as " + Ugpm(achieved) + " by pump command \"" +
                                   form.Label30.Caption() + "\"");
 

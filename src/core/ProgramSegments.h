@@ -27,7 +27,9 @@ struct SegmentBuildOutcome {
 
 // Puts the segment into the editors (name, duration, the three wanted flows), brings them within
 // what the controllers' active gas tables and the pump can do as the flow editors do, and appends
-// it with "Add or Save Segment". The mixer must be msReady with both controllers validated.
+// it with "Add or Save Segment". A pump command of the segment is kept when it doses the segment's
+// fluid flow with the pump's syringe and fluid; otherwise the command is chosen anew from the flow
+// (and said so). The controllers need an active gas table entry: validated, or in simulation.
 SegmentBuildOutcome AddProgramSegment(moirex::TMixer& mixer, const moirex::TProgramSegment& segment);
 
 }  // namespace moirex

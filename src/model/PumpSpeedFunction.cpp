@@ -135,6 +135,44 @@ double DynamicLoopDispense(const TPumpSpeedDetails& details, int32_t M) {
     return details.SyringeVolume_ul / (period_s / 60) * 1000 * details.FluidDensity;
 }
 
+namespace {
+
+// The whole number between `prefix` and `suffix` of `command`, without sign or leading zero.
+bool NumberBetween(std::string_view command, std::string_view prefix, std::string_view suffix, int32_t& n) {
+    if (command.size() <= prefix.size() + suffix.size()) return false;
+    if (command.substr(0, prefix.size()) != prefix) return false;
+    if (command.substr(command.size() - suffix.size()) != suffix) return false;
+    const std::string_view digits = command.substr(prefix.size(), command.size() - prefix.size() - suffix.size());
+    if (digits.size() > 5 || digits[0] == '0') return false;
+    n = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return false;
+        n = n * 10 + (c - '0');
+    }
+    return true;
+}
+
+}  // namespace
+
+bool PumpCommandDispense(const TPumpSpeedDetails& details, std::string_view command, double& rate) {
+    if (command == "TR") {
+        rate = 0;
+        return true;
+    }
+    int32_t n = 0;
+    if (NumberBetween(command, "gIV6000A24000OV", "A0GR", n) && n >= SpeedMin && n <= SpeedMax &&
+        command == ConstantVelocityCommand(n)) {
+        rate = ConstantVelocityDispense(details, n);
+        return true;
+    }
+    if (NumberBetween(command, "gIV6000A24000OV1000gD1M", "G24000GR", n) && n >= DelaySearchMin && n <= DelayMax &&
+        command == DynamicLoopCommand(n)) {
+        rate = DynamicLoopDispense(details, n);
+        return true;
+    }
+    return false;
+}
+
 bool CalculatePumpSpeed(TPumpSpeedDetails& details) {
     if (details.DesiredDispense_ugpm == 0) {
         details.AchievedDispense_ugpm = 0;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace moirex {
@@ -54,6 +55,12 @@ double DynamicLoopDispense(const TPumpSpeedDetails& details, int32_t M);
 // Command and AchievedDispense_ugpm, appends the constant-velocity search trace to Feedback.
 // Always ends with a command; returns true.
 bool CalculatePumpSpeed(TPumpSpeedDetails& details);
+
+// The modelled rate in µg/min of a command this function chooses: "TR" (0), the constant-velocity
+// command with V in 5..1000, the dynamic-loop command with M in 1..30000. False for any other text
+// (the rate is then left alone), so a command read from a file is only sent when it is one of these.
+// Reads only SyringeVolume_ul and FluidDensity.
+bool PumpCommandDispense(const TPumpSpeedDetails& details, std::string_view command, double& rate);
 
 // The pump table as start-up writes it to MemoPump, one element per line, without line ends:
 // the models' limits for the syringe volume (µl) and fluid density (g/ml), then the search for

@@ -48,10 +48,16 @@ TEST(ProgramFile, RefusesEveryBadLineWithItsNumberAndKeepsNoSegment) {
         {"a,1,0,0,1e999", "fluid_ugpm \"1e999\" is not a number"},
         {"a,1,0,0,-3", "fluid_ugpm \"-3\" cannot be negative"},
         {"a,1,0,99999999999999,0", "beyond any controller's range"},
-        {"a\tb,1,0,0,0", "may not hold a double quote or a TAB"},
+        {"a\tb,1,0,0,0", "may not hold a TAB"},
+        {"a\"b,1,0,0,0", "put the whole field in double quotes"},
+        {"\"a,1,0,0,0", "never closed"},
+        {"\"a\"b,1,0,0,0", "text after its closing double quote"},
+        {"\"a,b\" ,1,0,0,0", ""},
     };
+    // The first form of the file, without the pump command, as files written before it still are.
     for (const Case& c : cases) {
-        const std::string text = std::string("# x\n") + std::string(ProgramFileHeader) + "\n" + c.line + "\nok,1,0,0,0\n";
+        const std::string text =
+            std::string("# x\n") + std::string(ProgramFileHeaderWithoutCommand) + "\n" + c.line + "\nok,1,0,0,0\n";
         const auto r = ParseProgramFile(text);
         if (std::string(c.expected).empty()) {
             EXPECT_TRUE(r.Ok()) << c.line;
@@ -64,8 +70,37 @@ TEST(ProgramFile, RefusesEveryBadLineWithItsNumberAndKeepsNoSegment) {
     }
 }
 
+TEST(ProgramFile, PumpCommandColumn) {
+    const std::string header = std::string(ProgramFileHeader) + "\n";
+    const auto r = ParseProgramFile(header +
+                                    "a,1,0,0,0,TR\n"
+                                    "b,1,0,0,1000,gIV6000A24000OV8A0GR\n"
+                                    "c,1,0,0,10,gIV6000A24000OV1000gD1M3074G24000GR\n"
+                                    "d,1,0,0,10,\n");
+    ASSERT_TRUE(r.Ok()) << r.Errors.front();
+    EXPECT_EQ(r.Segments[0].PumpCommand, "TR");
+    EXPECT_EQ(r.Segments[1].PumpCommand, "gIV6000A24000OV8A0GR");
+    EXPECT_EQ(r.Segments[2].PumpCommand, "gIV6000A24000OV1000gD1M3074G24000GR");
+    EXPECT_EQ(r.Segments[3].PumpCommand, "");
+
+    // Only commands the pump speed function makes are taken from a file: nothing else is sent.
+    for (const char* bad : {"ZR", "gIV6000A24000OV4A0GR", "gIV6000A24000OV1001A0GR", "gIV6000A24000OV08A0GR",
+                            "gIV6000A24000OV1000gD1M0G24000GR", "gIV6000A24000OV1000gD1M30001G24000GR",
+                            "gIV6000A24000OV8A0GRT", "TR ;"}) {
+        const auto bad_r = ParseProgramFile(header + "a,1,0,0,10," + bad + "\n");
+        ASSERT_EQ(bad_r.Errors.size(), 1u) << bad;
+        EXPECT_NE(bad_r.Errors[0].find("is not a command this program chooses"), std::string::npos) << bad_r.Errors[0];
+    }
+    // Six fields are needed under the six-column header, five under the old one.
+    EXPECT_NE(ParseProgramFile(header + "a,1,0,0,0\n").Errors.at(0).find("expected 6 fields"), std::string::npos);
+    EXPECT_NE(ParseProgramFile(std::string(ProgramFileHeaderWithoutCommand) + "\na,1,0,0,0,TR\n")
+                  .Errors.at(0)
+                  .find("expected 5 fields"),
+              std::string::npos);
+}
+
 TEST(ProgramFile, ReportsAllFaultsOfAllLines) {
-    const auto r = ParseProgramFile(std::string(ProgramFileHeader) + "\nx,-1,a,0,0\ny,1,0,0,0\nz,1,0,0\n");
+    const auto r = ParseProgramFile(std::string(ProgramFileHeaderWithoutCommand) + "\nx,-1,a,0,0\ny,1,0,0,0\nz,1,0,0\n");
     ASSERT_EQ(r.Errors.size(), 3u);
     EXPECT_EQ(r.Errors[0].rfind("line 2: hours", 0), 0u);
     EXPECT_EQ(r.Errors[1].rfind("line 2: gas_a_ugpm", 0), 0u);
@@ -76,6 +111,7 @@ TEST(ProgramFile, HeaderAndEmptyProgram) {
     EXPECT_EQ(ParseProgramFile("").Errors.at(0), "the file holds no header line \"" + std::string(ProgramFileHeader) + "\"");
     EXPECT_EQ(ParseProgramFile("# only\n\n").Errors.size(), 1u);
     EXPECT_EQ(ParseProgramFile(std::string(ProgramFileHeader) + "\n# nothing\n").Errors.at(0), "the file holds no segment");
+    EXPECT_FALSE(ParseProgramFile("name,hours,gas_a_ugpm,gas_b_ugpm,fluid_ugpm,pump\na,1,0,0,0,TR\n").Ok());
     // A segment line where the header belongs.
     const auto r = ParseProgramFile("a,1,0,0,0\n");
     ASSERT_FALSE(r.Ok());
@@ -86,13 +122,21 @@ TEST(ProgramFile, HeaderAndEmptyProgram) {
 
 TEST(ProgramFile, WrittenTextReadsBackToTheSameProgram) {
     std::vector<TProgramSegment> program = {
-        {"Flush, dry", 0.1 + 0.2, 0, 20000, 0, 0},
-        {"ID:2", 1.0 / 3.0, 1500, 0, 3000.25, 0},
+        {"Flush, \"dry\"", 0.1 + 0.2, 0, 20000, 0, 0, "TR"},
+        {"ID:2", 1.0 / 3.0, 1500, 0, 3000.25, 0, "gIV6000A24000OV24A0GR"},
+        {" blank ends ", 1, 1, 0, 0, 0, ""},
+        {"tab\there", 1, 1, 0, 0, 0, ""},
     };
-    const auto r = ParseProgramFile(FormatProgramFile(program));
+    const std::string text = FormatProgramFile(program, {"saved by a test", "two\nlines"});
+    EXPECT_EQ(text.rfind("# saved by a test\n# two lines\n" + std::string(ProgramFileHeader) + "\n", 0), 0u) << text;
+    const auto r = ParseProgramFile(text);
     ASSERT_TRUE(r.Ok()) << r.Errors.front();
-    ASSERT_EQ(r.Segments.size(), 2u);
-    EXPECT_EQ(r.Segments[0].Name, "Flush  dry");
+    ASSERT_EQ(r.Segments.size(), 4u);
+    EXPECT_EQ(r.Segments[0].Name, "Flush, \"dry\"");
+    EXPECT_EQ(r.Segments[0].PumpCommand, "TR");
+    EXPECT_EQ(r.Segments[1].PumpCommand, "gIV6000A24000OV24A0GR");
+    EXPECT_EQ(r.Segments[2].Name, " blank ends ");
+    EXPECT_EQ(r.Segments[3].Name, "tab here");  // a TAB would split the segment list's columns
     EXPECT_EQ(r.Segments[0].Hours, program[0].Hours);
     EXPECT_EQ(r.Segments[1].Name, "ID:2");
     EXPECT_EQ(r.Segments[1].Hours, program[1].Hours);

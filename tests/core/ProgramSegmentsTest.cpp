@@ -54,11 +54,11 @@ TEST_F(ProgramSegmentsTest, WaterPumpIsNamedInTheFluidGroupForTheRecipe) {
 
 TEST_F(ProgramSegmentsTest, SegmentsAreStoredInOrderWithTheirCorrections) {
     // Within range: no correction; gas A below its minimum is pulsed.
-    SegmentBuildOutcome a = AddProgramSegment(mixer, {"first", 0.5, 1500, 20000, 0, 2});
+    SegmentBuildOutcome a = AddProgramSegment(mixer, {"first", 0.5, 1500, 20000, 0, 2, ""});
     ASSERT_TRUE(a.Added) << a.Refusal;
     EXPECT_TRUE(a.Corrections.empty());
     // Above the maxima: gas A held at its maximum rounded down, gas B at or below its minimum -> 0.
-    SegmentBuildOutcome b = AddProgramSegment(mixer, {"ID:2", 1, 400000, 4000, 3000, 3});
+    SegmentBuildOutcome b = AddProgramSegment(mixer, {"ID:2", 1, 400000, 4000, 3000, 3, ""});
     ASSERT_TRUE(b.Added) << b.Refusal;
     ASSERT_GE(b.Corrections.size(), 2u);
     EXPECT_NE(b.Corrections[0].find("gas A 400000 µg/min corrected to 300000 µg/min"), std::string::npos) << b.Corrections[0];
@@ -84,7 +84,7 @@ TEST_F(ProgramSegmentsTest, SegmentsAreStoredInOrderWithTheirCorrections) {
 }
 
 TEST_F(ProgramSegmentsTest, SegmentWithNothingLeftToDoseIsRefused) {
-    SegmentBuildOutcome r = AddProgramSegment(mixer, {"pause", 0.1, 0, 4000, 0, 5});
+    SegmentBuildOutcome r = AddProgramSegment(mixer, {"pause", 0.1, 0, 4000, 0, 5, ""});
     EXPECT_FALSE(r.Added);
     EXPECT_NE(r.Refusal.find("no flow is left to dose"), std::string::npos) << r.Refusal;
     EXPECT_TRUE(mixer.StepProgram.empty());

@@ -124,6 +124,27 @@ TEST(PumpSpeedFunction, WantedRatesGiveTheTabledCommandsRatesAndTraces) {
     }
 }
 
+TEST(PumpSpeedFunction, EveryChosenCommandReadsBackToItsModelledRate) {
+    // The wanted rates of the table above, and the edges of both searches.
+    for (double wanted : {0.0, 0.5, 10.0, 100.0, 622.0, 623.0, 1000.0, 95000.0, 200000.0}) {
+        TPumpSpeedDetails d = Details(wanted);
+        CalculatePumpSpeed(d);
+        double rate = -1;
+        ASSERT_TRUE(PumpCommandDispense(d, d.Command, rate)) << d.Command;
+        EXPECT_EQ(rate, d.AchievedDispense_ugpm) << d.Command;
+    }
+    const TPumpSpeedDetails d = Details(0);
+    double rate = 7;
+    EXPECT_TRUE(PumpCommandDispense(d, "gIV6000A24000OV1000gD1M1G24000GR", rate));  // the search's lowest M
+    EXPECT_EQ(rate, DynamicLoopDispense(d, 5));
+    for (const char* other : {"", "T", "R", "gIV6000A24000OV5A0G", "gIV6000A24000OV+5A0GR", "gIV6000A24000OVA0GR",
+                              "gIV6000A24000OV99999999999A0GR", "gIV6000A24000OV1000gD1M5G2400GR"}) {
+        rate = 7;
+        EXPECT_FALSE(PumpCommandDispense(d, other, rate)) << other;
+        EXPECT_EQ(rate, 7) << other;
+    }
+}
+
 TEST(PumpSpeedFunction, TraceOfOneThousandShowsTheBracketNarrowing) {
     TPumpSpeedDetails d = Details(1000);
     d.Feedback = "earlier\r\n";  // the trace is appended, not replacing
