@@ -17,7 +17,7 @@ namespace moirexctl {
 namespace {
 
 // Shortest text that reads back as the same value, "." as decimal separator whatever the locale,
-// so the data file is plain CSV.
+// the way the run data file writes its numbers.
 std::string Number(double v) {
     char buf[64];
     const auto r = std::to_chars(buf, buf + sizeof buf, v);
@@ -59,8 +59,8 @@ void PrintEntry(const char* prefix, const std::string& entry) {
 
 }  // namespace
 
-RunSession::RunSession(moirex::TMixer& mixer, std::ostream* data, std::function<int()> stopSignals)
-    : mixer_(mixer), data_(data), stopSignals_(std::move(stopSignals)) {}
+RunSession::RunSession(moirex::TMixer& mixer, std::string dataPath, std::function<int()> stopSignals)
+    : mixer_(mixer), dataPath_(std::move(dataPath)), stopSignals_(std::move(stopSignals)) {}
 
 int RunSession::Run() {
     moirex::TForm1& form = mixer_.Form;
@@ -83,33 +83,18 @@ int RunSession::Run() {
         }
     };
 
-    double startSeconds = 0;
-    bool dataFailed = false;
-    if (data_) {
-        *data_ << "time,seconds,segment,MFCA,SegmentAverage,MFCB,MovingAverage,MovingAverageMinutes\n" << std::flush;
-        run.OnHandOver = [&] {
-            const moirex::TFlowStatus& f = mixer_.FlowStatus;
-            *data_ << moirex::FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", moirex::Now()) << ","
-                   << Number(clock.MonotonicSeconds() - startSeconds) << "," << (mixer_.CurrentStep + 1) << ","
-                   << Number(f.MFCA) << "," << Number(f.SegmentAverage) << "," << Number(f.MFCB) << ","
-                   << Number(f.MovingAverage) << "," << Number(f.MovingAverageMinutes) << "\n"
-                   << std::flush;
-            if (!*data_ && !dataFailed) {
-                dataFailed = true;
-                std::cerr << "moirexctl run: writing the data file failed; the run goes on without it" << std::endl;
-            }
-        };
-    }
+    // One row per hand-over, written by the run controller as for the window's runs.
+    run.DataFilePath = dataPath_;
 
     mixer_.TickReady = true;
     const size_t shownBefore = ShownCount(mixer_.Dlg);
-    startSeconds = clock.MonotonicSeconds();
     moirex::ButtonApplyClick(run);
     PrintShownSince(mixer_.Dlg, shownBefore);
     if (mixer_.MixerState != moirex::TMixerState::msOperating) {
         std::cerr << "moirexctl run: the run did not start" << std::endl;
         return 1;
     }
+    if (run.DataFile.IsOpen()) std::cout << "Run data file: " << run.DataFile.Path() << std::endl;
 
     std::string shownDisplay, shownStatus;
     double lastShown = -1e9;

@@ -1,11 +1,10 @@
 #pragma once
 // The headless run of moirexctl run: Start, the 50 ms loop that serves the worker's hand-overs and
-// ticks the run controller, the printed run log, display and status bar, the data file, and the
-// stop on a signal, until the stop procedure has confirmed every flow stopped (or a minute of
+// ticks the run controller, the printed run log, display and status bar, and the stop on a signal, until the stop procedure has confirmed every flow stopped (or a minute of
 // retries has not).
 
 #include <functional>
-#include <ostream>
+#include <string>
 
 #include "state/MixerState.h"
 
@@ -13,9 +12,10 @@ namespace moirexctl {
 
 class RunSession {
 public:
-    // mixer: msReady with the segment program built. data: the --data file, or null.
-    // stopSignals: how many stop signals (SIGINT, SIGTERM) have arrived so far.
-    RunSession(moirex::TMixer& mixer, std::ostream* data, std::function<int()> stopSignals);
+    // mixer: msReady with the segment program built. dataPath: the --data file, or empty for the
+    // run data file beside the recipe file. stopSignals: how many stop signals (SIGINT, SIGTERM)
+    // have arrived so far.
+    RunSession(moirex::TMixer& mixer, std::string dataPath, std::function<int()> stopSignals);
 
     // Exit status: 0 after a confirmed stop, 1 when Start was refused, 4 when the flows could not
     // be confirmed stopped.
@@ -27,7 +27,7 @@ public:
 
 private:
     moirex::TMixer& mixer_;
-    std::ostream* data_;
+    std::string dataPath_;
     std::function<int()> stopSignals_;
 };
 

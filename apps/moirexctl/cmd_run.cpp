@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -86,10 +87,10 @@ int RunRun(const std::vector<std::string>& argv) {
         return ExitUsage;
     }
 
-    std::unique_ptr<std::ofstream> data;
+    std::string dataPath;  // empty: "Run yyyy-mm-dd hh.mm.ss.csv" beside the recipe file
     if (const auto path = args.Value("--data")) {
-        data = std::make_unique<std::ofstream>(*path, std::ios::binary | std::ios::trunc);
-        if (!*data) throw UsageError("--data: cannot write " + *path);
+        if (!std::ofstream(*path, std::ios::binary | std::ios::app)) throw UsageError("--data: cannot write " + *path);
+        dataPath = std::filesystem::absolute(*path).lexically_normal().string();
     }
 
     InstallStopSignals();
@@ -198,7 +199,7 @@ int RunRun(const std::vector<std::string>& argv) {
         Print("  " + line);
     }
 
-    RunSession session(mixer, data.get(), [] { return gSignals.load(); });
+    RunSession session(mixer, dataPath, [] { return gSignals.load(); });
     return session.Run();
 }
 
@@ -223,8 +224,8 @@ const CommandRegistrar registrar({
     "  --mfc-b PORT       MFC B's serial port (Modbus address 2)\n"
     "  --gas-a GAS        MFC A's gas: a gas table number 2 to 11, or its name (N2, Nitrogen ...)\n"
     "  --gas-b GAS        MFC B's gas, the same way\n"
-    "  --data FILE        one CSV row per reading of the worker: time stamp, seconds since Start,\n"
-    "                     segment, MFCA, SegmentAverage, MFCB, MovingAverage, MovingAverageMinutes\n"
+    "  --data FILE        the run data file (default: \"Run yyyy-mm-dd hh.mm.ss.csv\" beside the\n"
+    "                     recipe file in Userdata): one CSV row per reading of the worker\n"
     "  --yes              answer the gas-line question with yes (otherwise type yes)\n"
     "  --syringe-ul UL    the pump's syringe volume in µl (default 12.5)\n"
     "\n"

@@ -31,7 +31,7 @@ std::string FullPath(const std::string& folder) {
 
 }  // namespace
 
-std::string Recipe(const TForm1& form, const TPumpDetails& pumpDetails, TDateTime now) {
+std::string Recipe(const TForm1& form, const TPumpDetails& pumpDetails, TDateTime now, const std::string& dataFile) {
     std::string text;
     AddLine(text, "Description of step program and fluid composition");
     AddLine(text, "Saved: " + FormatDateTime("yyyy-mm-dd hh:mm:ss", now));
@@ -46,6 +46,7 @@ std::string Recipe(const TForm1& form, const TPumpDetails& pumpDetails, TDateTim
     // Every line of the file ends in CR LF, the last one included.
     if (text.size() < CRLF.size() || text.compare(text.size() - CRLF.size(), CRLF.size(), CRLF) != 0)
         text += CRLF;
+    if (!dataFile.empty()) AddLine(text, "Run data: " + dataFile);
     return text;
 }
 
@@ -71,7 +72,8 @@ std::string RecipeFolderMessage(const std::string& folderFullPath) {
 }
 
 bool WriteRecipeFile(const TForm1& form, const TPumpDetails& pumpDetails, Dialogs& dialogs,
-                     const std::string& userdataFolder, TDateTime now) {
+                     const std::string& userdataFolder, TDateTime now, const std::string& dataFile,
+                     std::string* recipePath) {
     const std::string folder = FullPath(userdataFolder);
     std::string reason;
     if (!EnsureFolder(folder, reason)) {
@@ -80,7 +82,7 @@ bool WriteRecipeFile(const TForm1& form, const TPumpDetails& pumpDetails, Dialog
     }
 
     const std::string path = (fs::path(folder) / RecipeFileName(now)).string();
-    const std::string text = Recipe(form, pumpDetails, now);
+    const std::string text = Recipe(form, pumpDetails, now, dataFile);
 
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
@@ -98,6 +100,7 @@ bool WriteRecipeFile(const TForm1& form, const TPumpDetails& pumpDetails, Dialog
                           std::strerror(!written ? writeErr : closeErr));
         return false;
     }
+    if (recipePath) *recipePath = path;
     return true;
 }
 

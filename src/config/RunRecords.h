@@ -15,8 +15,10 @@ class Dialogs;
 
 // The recipe text from the window's current state: the three component captions, the rows of
 // the segment list exactly as shown (tabs included), and the recipe of the pump's fluid. "Saved: "
-// shows `now`. Every line ends in CR LF, the last one included.
-std::string Recipe(const TForm1& form, const TPumpDetails& pumpDetails, TDateTime now);
+// shows `now`. Every line ends in CR LF, the last one included. When the run will write a data
+// file, `dataFile` names it in a last line "Run data: " + its name.
+std::string Recipe(const TForm1& form, const TPumpDetails& pumpDetails, TDateTime now,
+                   const std::string& dataFile = {});
 
 // "Recipe yyyy-mm-dd hh.mm.ss.txt" for the moment `now`.
 std::string RecipeFileName(TDateTime now);
@@ -29,9 +31,11 @@ std::string RecipeFolderMessage(const std::string& folderFullPath);
 // may go on to its checks. When the folder cannot be created, the folder message is shown and the
 // result is false; when the file cannot be written, the file-creation error ("Cannot create file
 // " + the path in double quotes + the system's reason) is shown as an error and the result is
-// false. `now` names the file and is the "Saved: " time.
+// false. `now` names the file and is the "Saved: " time. `dataFile` as for Recipe; the full path
+// of the file written goes to `recipePath` when given.
 bool WriteRecipeFile(const TForm1& form, const TPumpDetails& pumpDetails, Dialogs& dialogs,
-                     const std::string& userdataFolder, TDateTime now);
+                     const std::string& userdataFolder, TDateTime now, const std::string& dataFile = {},
+                     std::string* recipePath = nullptr);
 
 // The same into the mixer's Userdata folder (support/FileLocations.h), at the current time: the
 // first action of "Start with current program".

@@ -1,6 +1,8 @@
 #include "core/RunController.h"
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <exception>
 #include <thread>
 #include <utility>
@@ -32,6 +34,13 @@ void RunLog(TRunContext& ctx, const std::string& msg) {
     TMemo& memo = ctx.Mixer.Form.MemoLog;
     LogOld(memo, msg);
     if (ctx.OnLogLine && memo.Count() > 0) ctx.OnLogLine(memo, memo.Line(memo.Count() - 1));
+}
+
+// One row of the run data file for the readings just handed over.
+void AddRunDataRow(TRunContext& ctx) {
+    const size_t segment = static_cast<size_t>(std::max<int32_t>(ctx.Mixer.CurrentStep, 0)) + 1;
+    if (!ctx.DataFile.Add(NowOf(ctx), ctx.Clk.MonotonicSeconds() - ctx.RunStartSeconds, segment, ctx.Mixer.FlowStatus))
+        RunLog(ctx, ctx.DataFile.FailureText());
 }
 
 void SetupFeedback(TRunContext& ctx, const std::string& line) {
@@ -278,6 +287,7 @@ void StartThread(TRunContext& ctx) {
         ctx.ThreadData, ctx.Mixer.FlowStatus, ctx.HandOver, workerClock, ctx.Mixer.AverageSampleSize,
         ctx.Mixer.MFCBDetails.ComPortName, [&ctx](const std::string& msg) { RunLog(ctx, msg); });
     ctx.MFCThread->OnHandOver = [&ctx] {
+        AddRunDataRow(ctx);
         if (ctx.OnHandOver) ctx.OnHandOver();
     };
 }
@@ -286,18 +296,18 @@ void ButtonApplyClick(TRunContext& ctx) {
     TMixer& m = ctx.Mixer;
     const TDateTime now = NowOf(ctx);
     const std::string folder = ctx.UserdataFolder.empty() ? UserdataFolder() : ctx.UserdataFolder;
-    if (!WriteRecipeFile(m.Form, m.PumpDetails, m.Dlg, folder, now)) return;
-
-    if (m.MixerState == TMixerState::msSimulation) {
-        m.Dlg.ShowMessage(InstrumentsNotInitialized);
-        return;
-    }
-    if (m.MixerState != TMixerState::msReady) {
-        m.Dlg.ShowMessage(MixerNotReady);
-        return;
-    }
-    if (m.StepProgram.empty()) {
-        m.Dlg.ShowMessage(NoSegmentProgram);
+    // The checks are told after the recipe is written, so that every press leaves one; only a
+    // run that will start names a data file in it.
+    const char* refusal = m.MixerState == TMixerState::msSimulation ? InstrumentsNotInitialized
+                          : m.MixerState != TMixerState::msReady    ? MixerNotReady
+                          : m.StepProgram.empty()                   ? NoSegmentProgram
+                                                                    : nullptr;
+    const bool besideRecipe = ctx.DataFilePath.empty();
+    const std::string dataName = refusal ? std::string() : besideRecipe ? RunDataFileName(now) : ctx.DataFilePath;
+    std::string recipePath;
+    if (!WriteRecipeFile(m.Form, m.PumpDetails, m.Dlg, folder, now, dataName, &recipePath)) return;
+    if (refusal) {
+        m.Dlg.ShowMessage(refusal);
         return;
     }
 
@@ -315,6 +325,13 @@ void ButtonApplyClick(TRunContext& ctx) {
     ctx.StepStartSeconds = ctx.Clk.MonotonicSeconds();
 
     StartThread(ctx);
+
+    // Opened once an earlier worker is gone, so none of its rows reach this run's file.
+    ctx.RunStartSeconds = ctx.StepStartSeconds;
+    const std::string dataPath = besideRecipe ? (std::filesystem::path(recipePath).parent_path() / dataName).string()
+                                              : ctx.DataFilePath;
+    if (!ctx.DataFile.Open(dataPath, besideRecipe ? std::filesystem::path(recipePath).filename().string() : recipePath))
+        RunLog(ctx, ctx.DataFile.FailureText());
 
     TMFCThread& w = *ctx.MFCThread;
     w.MFCD = m.MFCADetails;

@@ -28,6 +28,7 @@
 #include <string>
 
 #include "core/MainThreadHandOver.h"
+#include "core/RunDataFile.h"
 #include "core/ThreadData.h"
 #include "devices/PSD4_Interface.h"
 #include "state/MixerState.h"
@@ -70,6 +71,14 @@ struct TRunContext {
 
     // The folder of the recipe file written at Start; empty: the mixer's Userdata folder.
     std::string UserdataFolder;
+    // The run data file of a run, one row per hand-over of the worker: "Run yyyy-mm-dd hh.mm.ss.csv"
+    // beside the recipe file, or this path when one is given (moirexctl run --data). The recipe
+    // and the data file name each other. A failure to write it is told once in the run log and
+    // the run goes on.
+    std::string DataFilePath;
+    TRunDataFile DataFile;
+    // Monotonic time (Clk) of Start, for the data file's seconds.
+    double RunStartSeconds = 0;
     // The longest of the stop procedure's random waits between looks at the worker (ms, the
     // random wait is 0 .. this − 1). Through Clk, so a test clock makes them instant.
     int32_t StopPollMaxMs = 1000;

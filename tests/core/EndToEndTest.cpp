@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
+#include <sstream>
 
 #include "RunControllerFixture.h"
 #include "core/MFCPassRules.h"
@@ -65,7 +67,41 @@ TEST_F(EndToEndTest, TwoSegmentsConstantThenPulsedEndReadyWithEveryFlowStopped) 
     EXPECT_NE(form.MemoSetupFeedback.Lines().back().find(" Pump stopped"), std::string::npos);
     // The automatic end leaves the program's buttons as the run had them.
     EXPECT_FALSE(form.ButtonAddStep.Enabled());
-    EXPECT_EQ(CountFiles(userdata), 1);
+
+    // The recipe and the run data file, naming each other; one row per hand-over, the stop's
+    // included, each naming its segment.
+    ASSERT_EQ(CountFiles(userdata), 2);
+    fs::path recipe, data;
+    for (const auto& e : fs::directory_iterator(userdata))
+        (e.path().extension() == ".csv" ? data : recipe) = e.path();
+    EXPECT_EQ(data.filename().string().rfind("Run ", 0), 0u) << data;
+    EXPECT_EQ(data.filename().string().substr(4), recipe.filename().string().substr(7, 19) + ".csv");
+    std::ifstream recipeIn(recipe);
+    std::string line, lastRecipeLine;
+    while (std::getline(recipeIn, line)) lastRecipeLine = line;
+    EXPECT_EQ(lastRecipeLine, "Run data: " + data.filename().string() + "\r");
+
+    std::ifstream dataIn(data);
+    ASSERT_TRUE(std::getline(dataIn, line));
+    EXPECT_EQ(line, "# Recipe: " + recipe.filename().string() + "\r");
+    ASSERT_TRUE(std::getline(dataIn, line));
+    EXPECT_EQ(line, std::string(RunDataHeader) + "\r");
+    int rows = 0;
+    std::set<std::string> segments;
+    double lastSeconds = -1;
+    while (std::getline(dataIn, line)) {
+        ++rows;
+        std::vector<std::string> cells;
+        std::stringstream cellsIn(line);
+        for (std::string cell; std::getline(cellsIn, cell, ',');) cells.push_back(cell);
+        ASSERT_EQ(cells.size(), 8u) << line;
+        segments.insert(cells[2]);
+        const double seconds = std::stod(cells[1]);
+        EXPECT_GE(seconds, lastSeconds) << line;
+        lastSeconds = seconds;
+    }
+    EXPECT_EQ(rows, handOvers);
+    EXPECT_TRUE(segments.count("1") && segments.count("2")) << ::testing::PrintToString(segments);
 }
 
 TEST_F(EndToEndTest, MFCAUnpluggedInTheMiddleAndPluggedBack) {

@@ -47,8 +47,12 @@ TEST_F(RunControllerTest, StartRefusalsEachLeaveARecipe) {
 
         ButtonApplyClick(ctx);
 
+        // A refused start writes no data file and names none.
         EXPECT_EQ(CountFiles(userdata), before + 1);
         EXPECT_TRUE(fs::exists(userdata / RecipeFileName(now)));
+        std::ifstream recipe(userdata / RecipeFileName(now));
+        const std::string text{std::istreambuf_iterator<char>(recipe), std::istreambuf_iterator<char>()};
+        EXPECT_EQ(text.find("Run data:"), std::string::npos);
         ASSERT_EQ(dlg.Texts(), std::vector<std::string>{c.message});
         EXPECT_EQ(mixer.MixerState, c.state);
         EXPECT_FALSE(WorkerRunning(ctx));
@@ -238,6 +242,36 @@ TEST_F(RunControllerEmulatorTest, ZeroLengthSegmentWithoutFluidOrGasB) {
     ButtonStopClick(ctx);
     ASSERT_TRUE(RunUntil([&] { return Idle(); }));
     EXPECT_EQ(mixer.MixerState, TMixerState::msReady) << LogText();
+}
+
+TEST_F(RunControllerEmulatorTest, DataFileThatCannotBeWrittenIsToldOnceAndTheRunGoesOn) {
+    struct Case {
+        const char* what;
+        std::string path;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"a full disk", "/dev/full", "No space left on device"},
+        {"a folder that is not there", (userdata / "none" / "run.csv").string(), "No such file or directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.path == "/dev/full" && !fs::exists(c.path)) continue;
+        log.clear();
+        handOvers = 0;
+        ctx.DataFilePath = c.path;
+        mixer.StepProgram = {Segment(1, 0.01f, 1, 0.02f, "")};
+        ButtonApplyClick(ctx);
+        ASSERT_EQ(mixer.MixerState, TMixerState::msOperating) << ::testing::PrintToString(dlg.Texts());
+        ASSERT_TRUE(RunUntil([&] { return handOvers >= 3 && ctx.ThreadData.StepMFCBSet; })) << LogText();
+        EXPECT_EQ(mixer.MixerState, TMixerState::msOperating);
+        EXPECT_EQ(Count("could not be written (" + std::string(c.reason) + "). The run goes on without it."), 1)
+            << LogText();
+        ButtonStopClick(ctx);
+        ASSERT_TRUE(RunUntil([&] { return Idle(); })) << LogText();
+        EXPECT_EQ(mixer.MixerState, TMixerState::msReady) << LogText();
+        EXPECT_EQ(Count("could not be written"), 1) << LogText();
+    }
 }
 
 TEST_F(RunControllerEmulatorTest, MFCBRefusingItsSetPointIsTriedEveryTick) {

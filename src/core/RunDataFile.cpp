@@ -1,0 +1,105 @@
+#include "core/RunDataFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include "support/TextFormat.h"
+
+namespace moirex {
+
+namespace {
+
+std::string Number(double v) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+// Seconds to the millisecond, as the time stamp.
+std::string Seconds(double v) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 3);
+    return std::string(buf, r.ptr);
+}
+
+// A value of the comment line in double quotes when it would otherwise split into cells.
+std::string CsvText(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string q = "\"";
+    for (char c : text) {
+        if (c == '\r' || c == '\n') c = ' ';
+        q += c == '"' ? std::string("\"\"") : std::string(1, c);
+    }
+    return q + "\"";
+}
+
+}  // namespace
+
+std::string RunDataFileName(TDateTime start) { return "Run " + FormatDateTime("yyyy-mm-dd hh.mm.ss", start) + ".csv"; }
+
+std::string RunDataRow(TDateTime time, double seconds, size_t segment, const TFlowStatus& f) {
+    return FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", time) + "," + Seconds(seconds) + "," + std::to_string(segment) +
+           "," + Number(f.MFCA) + "," + Number(f.SegmentAverage) + "," + Number(f.MFCB) + "," +
+           Number(f.MovingAverage) + "," + Number(f.MovingAverageMinutes);
+}
+
+TRunDataFile::~TRunDataFile() { Close(); }
+
+bool TRunDataFile::Open(const std::string& path, const std::string& recipe) {
+    Close();
+    path_ = path;
+    failed_ = false;
+    error_.clear();
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+        failed_ = true;
+        error_ = std::strerror(errno);
+        return false;
+    }
+    std::string head = "# Recipe: " + CsvText(recipe);
+    head += CRLF;
+    head += RunDataHeader;
+    head += CRLF;
+    return Write(head);
+}
+
+bool TRunDataFile::Add(TDateTime time, double seconds, size_t segment, const TFlowStatus& flows) {
+    if (fd_ < 0 || failed_) return true;
+    std::string row = RunDataRow(time, seconds, segment, flows);
+    row += CRLF;
+    return Write(row);
+}
+
+bool TRunDataFile::Write(const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            failed_ = true;
+            error_ = n < 0 ? std::strerror(errno) : "nothing written";
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void TRunDataFile::Close() {
+    if (fd_ < 0) return;
+    if (::close(fd_) != 0 && !failed_) {
+        failed_ = true;
+        error_ = std::strerror(errno);
+    }
+    fd_ = -1;
+}
+
+std::string TRunDataFile::FailureText() const {
+    return "Run data file \"" + path_ + "\" could not be written (" + error_ + "). The run goes on without it.";
+}
+
+}  // namespace moirex

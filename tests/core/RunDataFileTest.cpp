@@ -1,0 +1,74 @@
+// The run data file's text: the comment line naming the recipe, the header, the rows.
+
+#include "core/RunDataFile.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace moirex {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(RunDataFile, NamesItsRecipeAndHoldsOneRowPerReading) {
+    const fs::path path = fs::temp_directory_path() / ("moirex-run-data-" + std::to_string(::getpid()) + ".csv");
+    { std::ofstream(path) << "an older file of the same name\n"; }
+    TFlowStatus f;
+    f.MFCA = 0.01;
+    f.SegmentAverage = 0.0099999998;
+    f.MFCB = -1;
+    f.MovingAverage = 1e-7;
+    f.MovingAverageMinutes = 0.05;
+    {
+        TRunDataFile file;
+        ASSERT_TRUE(file.Open(path.string(), "Recipe 2026-12-10 09.15.02.txt"));
+        EXPECT_TRUE(file.Add(EncodeDateTime(2026, 12, 10, 9, 15, 3, 250), 0.8126, 1, f));
+        // Each row reaches the file as it is added, before the file is closed.
+        EXPECT_NE(ReadAll(path).find("0.813,1,"), std::string::npos);
+        EXPECT_TRUE(file.Add(EncodeDateTime(2026, 12, 10, 9, 15, 3, 450), 1.0, 2, f));
+    }
+    EXPECT_EQ(ReadAll(path),
+              "# Recipe: Recipe 2026-12-10 09.15.02.txt\r\n"
+              "time,seconds,segment,MFCA,SegmentAverage,MFCB,MovingAverage,MovingAverageMinutes\r\n"
+              "2026-12-10 09:15:03.250,0.813,1,0.01,0.0099999998,-1,1e-07,0.05\r\n"
+              "2026-12-10 09:15:03.450,1.000,2,0.01,0.0099999998,-1,1e-07,0.05\r\n");
+
+    // A recipe path that would split the comment line into cells is quoted.
+    TRunDataFile other;
+    ASSERT_TRUE(other.Open(path.string(), "/data/run 1, \"wet\"/Recipe.txt"));
+    other.Close();
+    EXPECT_EQ(ReadAll(path).substr(0, 45), "# Recipe: \"/data/run 1, \"\"wet\"\"/Recipe.txt\"\r\n");
+    fs::remove(path);
+}
+
+TEST(RunDataFile, FirstFailedWriteIsToldOnceThenRowsAreDropped) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    TRunDataFile file;
+    EXPECT_FALSE(file.Open("/dev/full", "Recipe.txt"));  // the header does not fit
+    EXPECT_TRUE(file.Failed());
+    EXPECT_EQ(file.FailureText(),
+              "Run data file \"/dev/full\" could not be written (No space left on device). The run goes on without it.");
+    EXPECT_TRUE(file.Add(0, 1, 1, TFlowStatus{}));  // already told
+
+    TRunDataFile none;
+    EXPECT_FALSE(none.Open("/nonexistent/folder/run.csv", "Recipe.txt"));
+    EXPECT_NE(none.FailureText().find("No such file or directory"), std::string::npos);
+    EXPECT_TRUE(none.Add(0, 1, 1, TFlowStatus{}));
+}
+
+TEST(RunDataFile, NameFollowsTheRecipeFilesPattern) {
+    EXPECT_EQ(RunDataFileName(EncodeDateTime(2024, 3, 5, 14, 7, 9, 0)), "Run 2024-03-05 14.07.09.csv");
+}
+
+}  // namespace
+}  // namespace moirex
