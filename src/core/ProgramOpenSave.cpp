@@ -82,6 +82,13 @@ double SingleFlow_ugpm(float mass_gpm) {
     return value;
 }
 
+// A single-precision value in its shortest text: 0.997735, not 0.997735023498535.
+std::string SingleText(float v) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
 }  // namespace
 
 TProgramOpenOutcome OpenProgramText(TMixer& mixer, std::string_view text, const std::string& name) {
@@ -102,6 +109,7 @@ TProgramOpenOutcome OpenProgramText(TMixer& mixer, std::string_view text, const 
     mixer.StepProgram.clear();
     f.RzTabbedListBoxSteps.SetItemIndex(-1);  // every segment is appended, none saved over
     std::vector<std::string> refusals;
+    std::vector<std::string> told;  // each correction, naming its segment and line
     std::vector<std::vector<std::string>> corrections;
     for (size_t i = 0; i < file.Segments.size(); ++i) {
         const TProgramSegment& s = file.Segments[i];
@@ -109,9 +117,8 @@ TProgramOpenOutcome OpenProgramText(TMixer& mixer, std::string_view text, const 
         const std::string where =
             "segment " + std::to_string(i + 1) + " (line " + std::to_string(s.Line) + ", " + s.Name + "): ";
         if (!built.Added) refusals.push_back("line " + std::to_string(s.Line) + ": " + where + built.Refusal);
-        std::vector<std::string> told;
-        for (const std::string& c : built.Corrections) told.push_back(where + c);
-        corrections.push_back(std::move(told));
+        for (const std::string& c : built.Corrections) told.push_back("  " + where + c);
+        corrections.push_back(built.Corrections);
     }
 
     editors.Restore(mixer);
@@ -127,8 +134,7 @@ TProgramOpenOutcome OpenProgramText(TMixer& mixer, std::string_view text, const 
     out.Opened = true;
     const size_t n = mixer.StepProgram.size();
     out.Lines.push_back("Program " + name + " opened: " + std::to_string(n) + (n == 1 ? " segment." : " segments."));
-    for (const auto& list : corrections)
-        for (const std::string& c : list) out.Lines.push_back("  " + c);
+    out.Lines.insert(out.Lines.end(), told.begin(), told.end());
     out.Corrections = std::move(corrections);
     Tell(mixer, out, false);
     return out;
@@ -176,7 +182,7 @@ std::string ProgramFileText(const TMixer& mixer, TDateTime now) {
                                            f.GroupBoxY2.Caption(),
                                            f.GroupBoxX.Caption(),
                                            "Syringe " + FormatGeneral(pump.SYRINGE_VOLUMEul) + " \u00B5l, fluid density " +
-                                               FormatGeneral(pump.Fluid.DensityFluid20C) + " g/ml",
+                                               SingleText(pump.Fluid.DensityFluid20C) + " g/ml",
                                        });
 }
 

@@ -9,7 +9,7 @@ namespace moirex {
 
 namespace {
 
-constexpr double MolarVolume_l = 22.414;  // l/mol at 0 °C and 1013.25 mbar
+constexpr double MolarVolume_l = NormalMolarVolume_l;  // l/mol at 0 °C and 1013.25 mbar
 constexpr double ZeroCelsius_K = 273.15;
 constexpr double NormalPressure_mBar = 1013.25;
 

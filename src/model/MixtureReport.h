@@ -13,6 +13,9 @@
 
 namespace moirex {
 
+// Volume of one mole of an ideal gas at normal conditions (0 °C, 1013.25 mbar), litres.
+inline constexpr double NormalMolarVolume_l = 22.414;
+
 // A dictionary of composition records by text key. Entries are enumerated in the order their
 // keys were first stored, so every pass over it lists the components in the same order: gas A's
 // leaves, then gas B's, then the fluid's.
