@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/SegmentProgram.h"
 #include "form/Form.h"
 #include "model/MixtureReport.h"
 #include "support/TextFormat.h"
@@ -164,6 +165,31 @@ std::vector<std::string> ProgramCheckLines(const TProgramCheck& check) {
                      : check.CorrectedSegments.empty() ? std::string("none")
                                                        : NumberList(check.CorrectedSegments)));
     return lines;
+}
+
+namespace {
+
+std::vector<std::string> Signature(const std::vector<TGasItem>& program) {
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < program.size(); ++i) {
+        std::string line = StepProgramLine(program[i], i + 1);
+        for (const TGasItem& part : program[i].Components) line += "|" + part.PumpCommand;
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+}  // namespace
+
+void TOpenedProgramCorrections::Remember(const std::vector<TGasItem>& program,
+                                         const std::vector<std::vector<std::string>>& corrections) {
+    signature_ = Signature(program);
+    corrections_ = corrections;
+    remembered_ = true;
+}
+
+const std::vector<std::vector<std::string>>* TOpenedProgramCorrections::For(const std::vector<TGasItem>& program) const {
+    return remembered_ && Signature(program) == signature_ ? &corrections_ : nullptr;
 }
 
 void ShowProgramCheck(TMixer& mixer, TDateTime now, const std::vector<std::vector<std::string>>* corrections) {

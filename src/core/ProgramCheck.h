@@ -57,6 +57,21 @@ TProgramCheck CheckProgram(const std::vector<TGasItem>& program, const TPumpDeta
 // The check as text lines (without line ends).
 std::vector<std::string> ProgramCheckLines(const TProgramCheck& check);
 
+// The corrections found when a program file was opened, for the check of that program: kept
+// while the segment program is still the one opened (same segments, as listed, with the same pump
+// commands); once it is edited, they no longer say which segments were corrected.
+class TOpenedProgramCorrections {
+public:
+    void Remember(const std::vector<TGasItem>& program, const std::vector<std::vector<std::string>>& corrections);
+    // The corrections when `program` is the one remembered; nullptr otherwise.
+    const std::vector<std::vector<std::string>>* For(const std::vector<TGasItem>& program) const;
+
+private:
+    std::vector<std::string> signature_;
+    std::vector<std::vector<std::string>> corrections_;
+    bool remembered_ = false;
+};
+
 // "Check program": the check of the mixer's segment program started at `now`, shown in Memo1.
 void ShowProgramCheck(TMixer& mixer, TDateTime now,
                       const std::vector<std::vector<std::string>>* corrections = nullptr);

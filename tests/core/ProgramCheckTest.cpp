@@ -135,5 +135,25 @@ TEST(ProgramCheck, ShownInMemo1AndNothingElseChanges) {
     EXPECT_TRUE(dialogs.shown.empty());
 }
 
+TEST(ProgramCheck, CorrectionsOfAnOpenedProgramHoldUntilItIsEdited) {
+    std::vector<TGasItem> program = Program();
+    const std::vector<std::vector<std::string>> corrections = {{"x"}, {}, {}};
+    TOpenedProgramCorrections opened;
+    EXPECT_EQ(opened.For(program), nullptr);  // nothing opened yet
+    opened.Remember(program, corrections);
+    ASSERT_NE(opened.For(program), nullptr);
+    EXPECT_EQ(*opened.For(program), corrections);
+
+    std::vector<TGasItem> edited = program;
+    edited[1].Components[0].Mass = 0.04f;  // another flow of gas B
+    EXPECT_EQ(opened.For(edited), nullptr);
+    edited = program;
+    edited[1].Components[1].PumpCommand = "gIV6000A24000OV25A0GR";
+    EXPECT_EQ(opened.For(edited), nullptr);
+    edited = program;
+    edited.pop_back();
+    EXPECT_EQ(opened.For(edited), nullptr);
+}
+
 }  // namespace
 }  // namespace moirex
