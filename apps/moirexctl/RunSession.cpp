@@ -94,7 +94,7 @@ int RunSession::Run() {
         std::cerr << "moirexctl run: the run did not start" << std::endl;
         return 1;
     }
-    if (run.DataFile.IsOpen()) std::cout << "Run data file: " << run.DataFile.Path() << std::endl;
+    if (run.DataFile.IsOpen() && !run.DataFile.Failed()) std::cout << "Run data file: " << run.DataFile.Path() << std::endl;
 
     std::string shownDisplay, shownStatus;
     double lastShown = -1e9;
