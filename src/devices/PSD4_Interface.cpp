@@ -98,6 +98,8 @@ std::unique_ptr<TSerialPort> TPSD4::MakePort(const std::string& port) const {
     com->SetBaudRate(9600);
     com->SetWindowsReadLoopTimeoutMS(PortTiming.WindowsReadLoopTimeoutMS);
     com->SetReadoutTimeoutMS(PortTiming.ReadoutTimeoutMS);
+    // The pump answers well within its read-out window; a later answer counts as lost.
+    com->SetQuietLineMS(PortTiming.ReadoutTimeoutMS);
     return com;
 }
 

@@ -9,8 +9,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -36,6 +41,66 @@ constexpr size_t kByteReadCount = 256;
 
 void LogOsFailure(const std::string& what, const std::string& port, int error) {
     SerialPortLogger().Send(what + " " + port + ": " + std::strerror(error));
+}
+
+// What the process knows of one line's timing, whichever thread spoke on it last.
+struct TLineState {
+    SteadyTime::time_point LastByte{};        // the last byte received
+    SteadyTime::time_point LastRequestEnd{};  // when the last request had left on the wire
+    bool Unsettled = false;                   // the last exchange ended without its answer
+};
+
+std::mutex gLinesMutex;
+
+std::map<std::string, TLineState>& Lines() {
+    static std::map<std::string, TLineState> lines;
+    return lines;
+}
+
+// One line, however it is named: a link (the emulator's, /dev/serial/by-id) and its target share
+// their state.
+std::string LineKey(const std::string& path) {
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
+    return path;
+}
+
+TLineState LoadLine(const std::string& key) {
+    std::lock_guard lock(gLinesMutex);
+    auto it = Lines().find(key);
+    return it == Lines().end() ? TLineState{} : it->second;
+}
+
+void StoreLine(const std::string& key, const TLineState& state) {
+    std::lock_guard lock(gLinesMutex);
+    Lines()[key] = state;
+}
+
+SteadyTime::duration FromMs(double ms) {
+    return std::chrono::duration_cast<SteadyTime::duration>(std::chrono::duration<double, std::milli>(ms));
+}
+
+// Waits for input on fd until `until`, to the microsecond. True when bytes are waiting.
+bool PollUntil(int fd, SteadyTime::time_point until) {
+    auto left = until - SteadyTime::now();
+    if (left < SteadyTime::duration::zero()) left = SteadyTime::duration::zero();
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::ppoll(&p, 1, &ts, nullptr);
+    return ready > 0 && (p.revents & POLLIN);
+}
+
+// Reads and drops whatever is waiting; the number of bytes dropped.
+size_t Discard(int fd) {
+    size_t dropped = 0;
+    uint8_t buffer[256];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        dropped += static_cast<size_t>(n);
+    }
+    return dropped;
 }
 
 // An open port; closed on every path out of an exchange. The exclusive-use marks are taken off
@@ -124,44 +189,60 @@ bool WriteAll(int fd, const uint8_t* data, size_t size, const std::string& port)
     return true;
 }
 
-// One read of up to `count` bytes with the read time-outs. An empty result is no failure.
-bool ReadWithTimeouts(int fd, size_t count, const TAnswerLength& answerLength, std::vector<uint8_t>& out,
-                      const std::string& port) {
+// What one read brought.
+struct TReadOutcome {
+    bool Complete = false;  // the answer reached the length it announced (always false without one)
+    SteadyTime::time_point LastByte{};
+};
+
+// One read of up to `count` bytes with the read time-outs. An empty result is no failure. With
+// answerLength the read ends `frameGap` after the answer is complete; bytes that come before
+// that gap belong to the same frame and are kept (an over-long answer).
+bool ReadWithTimeouts(int fd, size_t count, const TAnswerLength& answerLength, SteadyTime::duration frameGap,
+                      std::vector<uint8_t>& out, TReadOutcome& outcome, const std::string& port) {
     out.clear();
+    outcome = {};
     const auto deadline = SteadyTime::now() + std::chrono::milliseconds(
                                                   kReadTotalTimeoutConstantMs +
                                                   kReadTotalTimeoutMultiplierMs * static_cast<int64_t>(count));
     uint8_t buffer[kByteReadCount];
     while (out.size() < count) {
-        // Never read past the end of a frame whose length is known; while it is not known yet,
-        // read a byte at a time so that the next frame's bytes stay where they are.
-        size_t limit = count;
         if (answerLength) {
-            size_t wanted = answerLength(std::span<const uint8_t>(out.data(), out.size()));
-            if (wanted > 0 && out.size() >= wanted) break;
-            limit = wanted > 0 ? std::min(wanted, count) : out.size() + 1;
+            const size_t wanted = answerLength(std::span<const uint8_t>(out.data(), out.size()));
+            outcome.Complete = wanted > 0 && out.size() >= wanted;
         }
-        int wait = RemainingMs(deadline);
-        if (!out.empty()) wait = std::min(wait, kReadIntervalTimeoutMs);
-        if (wait == 0) break;
+        auto until = deadline;
+        if (!out.empty()) {
+            const auto gap = outcome.Complete ? frameGap : std::chrono::milliseconds(kReadIntervalTimeoutMs);
+            until = std::min(until, outcome.LastByte + gap);
+        }
+        if (SteadyTime::now() >= until) break;
         pollfd p{fd, POLLIN, 0};
-        int ready = ::poll(&p, 1, wait);
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(until - SteadyTime::now()).count();
+        timespec ts{static_cast<time_t>(std::max<int64_t>(ns, 0) / 1000000000),
+                    static_cast<long>(std::max<int64_t>(ns, 0) % 1000000000)};
+        int ready = ::ppoll(&p, 1, &ts, nullptr);
         if (ready < 0) {
             if (errno == EINTR) continue;
             LogOsFailure("Cannot read from", port, errno);
             return !out.empty();
         }
         if (ready == 0) break;  // the gap after the last byte, or the total time-out
-        size_t room = std::min(limit - out.size(), sizeof buffer);
+        size_t room = std::min(count - out.size(), sizeof buffer);
         ssize_t n = ::read(fd, buffer, room);
         if (n > 0) {
             out.insert(out.end(), buffer, buffer + n);
+            outcome.LastByte = SteadyTime::now();
         } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
             // A vanished device (an unplugged adapter, a closed emulator) reads as an error;
             // bytes it sent before it went are still the answer.
             LogOsFailure("Cannot read from", port, n == 0 ? EIO : errno);
             return !out.empty();
         }
+    }
+    if (answerLength) {
+        const size_t wanted = answerLength(std::span<const uint8_t>(out.data(), out.size()));
+        outcome.Complete = wanted > 0 && out.size() >= wanted;
     }
     return true;
 }
@@ -310,6 +391,63 @@ bool TSerialPort::SetBuffers(int ComDevice) {
     return true;
 }
 
+double TSerialPort::CharacterTimeMs() const {
+    // Start bit, 8 data bits, the parity bit, and one or two stop bits (one and a half is sent
+    // as two).
+    const int bits = 1 + 8 + (fParity != 0 ? 1 : 0) + (fStopBits == 0 ? 1 : 2);
+    const double baud = fBaudRate > 0 ? fBaudRate : 9600;
+    return 1000.0 * bits / baud;
+}
+
+void TSerialPort::LineNeedsQuiet() const {
+    const std::string key = LineKey(DevicePath(fPort));
+    std::lock_guard lock(gLinesMutex);
+    Lines()[key].Unsettled = true;
+}
+
+bool TSerialPort::SettleLine(int fd, const std::string& key) {
+    TLineState line = LoadLine(key);
+    const auto quiet = std::chrono::milliseconds(fQuietLineMS);
+    const auto gap = FromMs(FrameGapMs());
+    auto now = SteadyTime::now();
+    // Bytes that came while the port was closed: something spoke on the line, when is unknown.
+    int waiting = 0;
+    bool unsettled = line.Unsettled;
+    auto lastNoise = std::max(line.LastByte, line.LastRequestEnd);
+    if (BytesWaiting(fd, waiting) && waiting > 0) {
+        Discard(fd);
+        unsettled = true;
+        lastNoise = line.LastByte = now;
+    }
+    // A line that keeps talking is not waited for without end.
+    const auto giveUp = now + 4 * quiet + std::chrono::seconds(1);
+    size_t dropped = 0;
+    for (;;) {
+        const auto until = unsettled ? std::max(lastNoise + quiet, line.LastByte + gap) : line.LastByte + gap;
+        if (!PollUntil(fd, until)) {
+            if (SteadyTime::now() >= until) break;
+            continue;  // interrupted
+        }
+        dropped += Discard(fd);
+        now = SteadyTime::now();
+        line.LastByte = lastNoise = now;
+        unsettled = true;
+        if (now > giveUp) {
+            line.Unsettled = true;
+            StoreLine(key, line);
+            SerialPortLogger().Send("Line " + fPort + " does not fall quiet; " + std::to_string(dropped) +
+                                    " bytes thrown away");
+            return false;
+        }
+    }
+    if (dropped > 0)
+        SerialPortLogger().Send("Late bytes thrown away before the request on " + fPort + ": " +
+                                std::to_string(dropped));
+    line.Unsettled = false;
+    StoreLine(key, line);
+    return true;
+}
+
 TSerialResponse TSerialPort::Send2(const std::string& message, bool WaitForResponse) {
     TSerialResponse r;
     r.Init();
@@ -318,12 +456,17 @@ TSerialResponse TSerialPort::Send2(const std::string& message, bool WaitForRespo
 
     TPortHandle port;
     const std::string path = DevicePath(fPort);
+    const std::string key = LineKey(path);
     if (!port.Open(path) || !SetDCBState(port.Fd())) {
         r.Status = kStatusPortInUse;
         return r;
     }
     if (!SetTimeOuts(port.Fd())) {
         r.Status = kStatusTimeoutsRefused;
+        return r;
+    }
+    if (!SettleLine(port.Fd(), key)) {
+        r.Status = kStatusLineNotQuiet;
         return r;
     }
     if (!SetBuffers(port.Fd())) {
@@ -333,8 +476,15 @@ TSerialResponse TSerialPort::Send2(const std::string& message, bool WaitForRespo
     TCodeSiteLogger& log = SerialPortLogger();
     log.Send("PortName: " + fPort);
 
+    TLineState line = LoadLine(key);
+    const auto writeStart = SteadyTime::now();
     const auto* bytes = reinterpret_cast<const uint8_t*>(message.data());
-    if (!WriteAll(port.Fd(), bytes, message.size(), path)) {
+    const bool written = WriteAll(port.Fd(), bytes, message.size(), path);
+    line.LastRequestEnd = writeStart + FromMs(WireTimeMs(message.size()));
+    // Until its answer is read, whatever the device says next is no answer to a later request.
+    line.Unsettled = true;
+    StoreLine(key, line);
+    if (!written) {
         r.Status = kStatusWriteFailed;
         return r;
     }
@@ -352,7 +502,8 @@ TSerialResponse TSerialPort::Send2(const std::string& message, bool WaitForRespo
         return r;
     }
 
-    const auto deadline = SteadyTime::now() + std::chrono::milliseconds(fReadoutTimeoutMS);
+    // The device cannot answer before the request has crossed the line.
+    const auto deadline = line.LastRequestEnd + std::chrono::milliseconds(fReadoutTimeoutMS);
     bool found = false;
     do {
         log.Send("Waiting for data or timeout");
@@ -372,7 +523,12 @@ TSerialResponse TSerialPort::Send2(const std::string& message, bool WaitForRespo
         return r;
     }
     std::vector<uint8_t> answer;
-    if (!ReadWithTimeouts(port.Fd(), kTextReadCount, {}, answer, path)) {
+    TReadOutcome outcome;
+    const bool read = ReadWithTimeouts(port.Fd(), kTextReadCount, {}, FromMs(FrameGapMs()), answer, outcome, path);
+    if (!answer.empty()) line.LastByte = outcome.LastByte;
+    line.Unsettled = !read || answer.empty();
+    StoreLine(key, line);
+    if (!read) {
         r.Status = kStatusReadFailed;
         log.Send(r.Status);
         return r;
@@ -396,6 +552,7 @@ TSerialResponse TSerialPort::SendData(const uint8_t* Data, uint32_t dataSize, bo
 
     TPortHandle port;
     const std::string path = DevicePath(fPort);
+    const std::string key = LineKey(path);
     if (!port.Open(path)) {
         r.Status = kStatusPortInUse;
         return r;
@@ -411,6 +568,10 @@ TSerialResponse TSerialPort::SendData(const uint8_t* Data, uint32_t dataSize, bo
         return r;
     }
     Trace(4);
+    if (!SettleLine(port.Fd(), key)) {
+        r.Status = kStatusLineNotQuiet;
+        return r;
+    }
     if (!SetBuffers(port.Fd())) {
         r.Status = kStatusBuffersRefused;
         return r;
@@ -420,7 +581,13 @@ TSerialResponse TSerialPort::SendData(const uint8_t* Data, uint32_t dataSize, bo
         r.Status = kStatusWriteFailed;
         return r;
     }
-    if (!WriteAll(port.Fd(), Data, dataSize, path)) {
+    TLineState line = LoadLine(key);
+    const auto writeStart = SteadyTime::now();
+    const bool written = WriteAll(port.Fd(), Data, dataSize, path);
+    line.LastRequestEnd = writeStart + FromMs(WireTimeMs(dataSize));
+    line.Unsettled = true;  // until the answer has been read
+    StoreLine(key, line);
+    if (!written) {
         r.Status = kStatusWriteFailed;
         return r;
     }
@@ -433,7 +600,10 @@ TSerialResponse TSerialPort::SendData(const uint8_t* Data, uint32_t dataSize, bo
 
     SleepMs(fWindowsReadLoopTimeoutMS);
     Trace(7);
-    const auto deadline = SteadyTime::now() + std::chrono::milliseconds(fReadoutTimeoutMS);
+    // The answer window opens when the request has crossed the line and the device has seen the
+    // t3.5 that ends it; a long request at 9600 baud takes tens of milliseconds on the wire.
+    const auto deadline = std::max(SteadyTime::now(), line.LastRequestEnd + FromMs(FrameGapMs())) +
+                          std::chrono::milliseconds(fReadoutTimeoutMS);
     bool found = false;
     while (SteadyTime::now() < deadline && !found) {
         int waiting = 0;
@@ -447,7 +617,14 @@ TSerialResponse TSerialPort::SendData(const uint8_t* Data, uint32_t dataSize, bo
         return r;
     }
     std::vector<uint8_t> answer;
-    if (!ReadWithTimeouts(port.Fd(), kByteReadCount, answerLength, answer, path)) {
+    TReadOutcome outcome;
+    // A frame ends with t3.5 of silence; a millisecond more for the wake-up of this thread.
+    const auto frameGap = FromMs(FrameGapMs() + 1.0);
+    const bool read = ReadWithTimeouts(port.Fd(), kByteReadCount, answerLength, frameGap, answer, outcome, path);
+    if (!answer.empty()) line.LastByte = outcome.LastByte;
+    line.Unsettled = !read || answer.empty() || (answerLength && !outcome.Complete);
+    StoreLine(key, line);
+    if (!read) {
         r.Status = kStatusReadFailed;
         return r;
     }

@@ -7,6 +7,13 @@
 //
 // No exchange raises an error: the outcome is a TSerialResponse whose Status is empty on success.
 // The reason the operating system gave for a failure goes to SerialPortLogger().
+//
+// The line's timing is kept per port name for the whole process (both threads): before every
+// request the line has been silent for at least t3.5 (3.5 character times at the port's
+// settings) since the last byte received; after an exchange that ended without its answer, the
+// next exchange on that port first waits until the line has been quiet for QuietLineMS and throws
+// away whatever came meanwhile, so that a late answer is never taken for the answer to the next
+// request. The wait for an answer counts from the end of the request on the wire.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +35,8 @@ inline constexpr const char* kStatusTextTimeout = "Timeout while waiting for res
 inline constexpr const char* kStatusByteTimeout = "Timeout while waiting for response";
 inline constexpr const char* kStatusReadFailed = "Failed to read from Com port";
 inline constexpr const char* kStatusUnknownProblem = "Unknown problem reading serial port";
+// The line kept carrying bytes after an exchange that went wrong: nothing was sent.
+inline constexpr const char* kStatusLineNotQuiet = "Line does not fall quiet, nothing sent";
 
 // How many bytes an answer will hold, judged from the bytes received so far; 0 while that is
 // not yet known. Lets the byte exchange end its read as soon as the frame is complete.
@@ -61,6 +70,20 @@ public:
     void SetStopBits(int32_t value) { fStopBits = value; }
     int32_t Parity() const { return fParity; }                   // [0] 0 none, 1 odd, 2 even, 3 mark, 4 space
     void SetParity(int32_t value) { fParity = value; }
+    // [1000] how long the line must stay silent after an exchange that ended without its answer
+    // before the next request goes out: longer than the device's slowest answer.
+    uint32_t QuietLineMS() const { return fQuietLineMS; }
+    void SetQuietLineMS(uint32_t value) { fQuietLineMS = value; }
+
+    // Time on the wire at the port's settings: one character (start bit, 8 data bits, parity,
+    // stop bits), `bytes` characters, and t3.5, the silence that ends a frame.
+    double CharacterTimeMs() const;
+    double WireTimeMs(size_t bytes) const { return CharacterTimeMs() * static_cast<double>(bytes); }
+    double FrameGapMs() const { return 3.5 * CharacterTimeMs(); }
+
+    // Marks the port's line as unsettled: the next exchange on it waits for the quiet line
+    // first. For a driver that found the answer it received to be no answer to its request.
+    void LineNeedsQuiet() const;
 
     // Text exchange (pump, service tools). The message is sent as it is: callers end it with a
     // carriage return. With WaitForResponse the answer (up to 80 bytes, trimmed of leading and
@@ -71,8 +94,10 @@ public:
     // Byte exchange (Modbus). The answer (up to 256 bytes, untrimmed) is in rArray, Response and
     // ResponseLength; ValueOfFirstWord/ValueOfSecondWord are the 4th+5th and 6th+7th bytes
     // (0 when the answer is shorter). Without WaitForResponse Status is empty once written.
-    // answerLength, when given, lets the read end as soon as the answer is complete instead of
-    // waiting for the gap after its last byte.
+    // answerLength, when given, lets the read end t3.5 after the answer is complete instead of
+    // waiting for the 20 ms gap after its last byte; bytes that follow within the frame are kept,
+    // so that an over-long answer shows as one. An answer that is not complete by then leaves
+    // the line unsettled.
     TSerialResponse SendData(const uint8_t* Data, uint32_t dataSize, bool WaitForResponse,
                              const TAnswerLength& answerLength = {});
 
@@ -95,8 +120,12 @@ private:
     int32_t fBaudRate = 9600;
     int32_t fStopBits = 0;
     int32_t fParity = 0;
+    uint32_t fQuietLineMS = 1000;
 
     void Trace(int point);
+    // Waits for the line to be ready for a request on the open port `fd`: the quiet line after
+    // trouble, then t3.5 since the last byte. False when the line never fell quiet.
+    bool SettleLine(int fd, const std::string& key);
 };
 
 }  // namespace moirex

@@ -18,6 +18,11 @@ namespace {
 constexpr size_t kExceptionAnswerLength = 5;
 constexpr size_t kWriteAnswerLength = 8;
 constexpr uint32_t kWritePauseMs = 10;
+// The controllers answer within a few milliseconds of t3.5; an answer later than this is taken
+// to be lost, and the line must have been silent this long before the next request.
+constexpr uint32_t kControllerQuietLineMs = 250;
+
+bool IsException(const std::string& status) { return status.rfind(kStatusModbusException, 0) == 0; }
 
 size_t ReadAnswerLength(uint16_t registers) { return 5 + 2 * static_cast<size_t>(registers); }
 
@@ -59,6 +64,7 @@ void TVogtlinPort::UseControllerSettings(const std::string& port, uint32_t reado
     SetParity(0);
     SetWindowsReadLoopTimeoutMS(10);
     SetReadoutTimeoutMS(readoutTimeoutMS);
+    SetQuietLineMS(kControllerQuietLineMs);
 }
 
 std::vector<uint8_t> TVogtlinPort::BuildFrame(uint32_t DeviceAddress, uint8_t function, uint32_t MemoryAddress,
@@ -148,6 +154,8 @@ TSerialResponse TVogtlinPort::Read(uint32_t DeviceAddress, uint32_t MemoryAddres
     FillDumps(r);
     // A transport failure (port in use, write failed, nothing came) reads as no result.
     r.Status = r.ResponseLength == 0 ? std::string(kStatusNoResult) : CheckAnswer(request, Answer(r));
+    // Bytes that are no answer to this request: the line may still carry the rest of them.
+    if (r.ResponseLength > 0 && !r.Status.empty() && !IsException(r.Status)) LineNeedsQuiet();
     return r;
 }
 
@@ -157,6 +165,7 @@ TSerialResponse TVogtlinPort::Write(const std::vector<uint8_t>& request) {
     FillDumps(r);
     if (r.ResponseLength > 0) {
         r.Status = CheckAnswer(request, Answer(r));
+        if (!r.Status.empty() && !IsException(r.Status)) LineNeedsQuiet();
     } else if (r.Status.empty() || r.Status == kStatusByteTimeout) {
         r.Status = kStatusNoResult;
     }  // else: the transport's own message says why the frame never left

@@ -172,9 +172,11 @@ TEST(SerialPort, SecondOpenerInAnotherProcessIsRefused) {
 TEST(SerialPort, SilentDeviceEndsAfterTheDeadline) {
     ScriptedPeer peer;
     {
-        // The pump's settings: the read-out time-out plus at most one poll period.
+        // The pump's settings: the read-out time-out plus at most one poll period. (A line of
+        // an earlier test may have had this name and been left unsettled; no quiet wait here.)
         TSerialPort port;
         port.SetPort(peer.Path());
+        port.SetQuietLineMS(0);
         auto start = std::chrono::steady_clock::now();
         TSerialResponse r = port.Send2("ZQ\r", true);
         double ms = ElapsedMs(start);
@@ -184,16 +186,19 @@ TEST(SerialPort, SilentDeviceEndsAfterTheDeadline) {
         EXPECT_LE(ms, 1333 + 150);
     }
     {
+        // The controllers' settings: the first poll period, the request's time on the wire and
+        // t3.5, then the read-out time-out.
         TSerialPort port;
         ControllerSettings(port, peer.Path());
+        port.SetQuietLineMS(0);
         const uint8_t frame[] = {1, 3, 0, 0, 0, 2, 0xC4, 0x0B};
         auto start = std::chrono::steady_clock::now();
         TSerialResponse r = port.SendData(frame, sizeof frame, true);
         double ms = ElapsedMs(start);
         EXPECT_EQ(r.Status, kStatusByteTimeout);
         EXPECT_EQ(r.ResponseLength, 0);
-        EXPECT_GE(ms, 60);
-        EXPECT_LE(ms, 60 + 10 + 100);
+        EXPECT_GE(ms, 9.2 + 4 + 50);
+        EXPECT_LE(ms, 9.2 + 4 + 60 + 10 + 100);
     }
 }
 
@@ -280,17 +285,65 @@ TEST(SerialPort, ByteAnswerIsKeptWholeAndCutAt256Bytes) {
     EXPECT_EQ(r.ValueOfSecondWord, 0);
 }
 
-TEST(SerialPort, ByteReadEndsWhenTheAnswerIsComplete) {
-    // The device keeps sending after its frame; a caller that knows the frame's length gets just
-    // the frame, without waiting for the gap.
+TEST(SerialPort, BytesAfterACompleteAnswerWithinTheFrameAreKept) {
+    // The device keeps sending after the frame it announced: the bytes belong to the same frame,
+    // so the caller sees an over-long answer instead of a good one with extras left on the line.
     ScriptedPeer peer([](const Bytes&) { return Bytes{1, 3, 2, 0, 7, 0xF9, 0x86, 0xEE, 0xEE, 0xEE}; });
     TSerialPort port;
     ControllerSettings(port, peer.Path());
     const uint8_t frame[] = {1, 3, 0, 0x0C, 0, 1, 0x44, 0x09};
-    TSerialResponse r = port.SendData(frame, sizeof frame, true,
-                                      [](std::span<const uint8_t>) -> size_t { return 7; });
+    const auto seven = [](std::span<const uint8_t>) -> size_t { return 7; };
+    TSerialResponse r = port.SendData(frame, sizeof frame, true, seven);
     EXPECT_EQ(r.Status, "");
+    EXPECT_EQ(r.ResponseLength, 10);
+
+    // A frame of the announced length ends t3.5 after its last byte, not after the 20 ms gap.
+    peer.SetReply([](const Bytes&) { return Bytes{1, 3, 2, 0, 7, 0xF9, 0x86}; });
+    const auto start = std::chrono::steady_clock::now();
+    r = port.SendData(frame, sizeof frame, true, seven);
     EXPECT_EQ(r.ResponseLength, 7);
+    EXPECT_LT(ElapsedMs(start), 10 + 9.2 + 4 + 40);
+}
+
+TEST(SerialPort, LateAnswerIsThrownAwayBeforeTheNextRequest) {
+    // Two requests of the same shape: only timing tells their answers apart. The first answer
+    // comes after its exchange has given up; the second exchange must not take it for its own.
+    ScriptedPeer peer([](const Bytes& request) { return Bytes{request[3], request[3], request[3]}; });
+    TSerialPort port;
+    ControllerSettings(port, peer.Path());
+    port.SetQuietLineMS(150);
+    const auto length = [](std::span<const uint8_t>) -> size_t { return 3; };
+    const uint8_t first[] = {1, 3, 0, 0xA1, 0, 2, 0, 0};
+    const uint8_t second[] = {1, 3, 0, 0xB2, 0, 2, 0, 0};
+    peer.DelayMs = 100;
+    TSerialResponse r = port.SendData(first, sizeof first, true, length);
+    EXPECT_EQ(r.Status, kStatusByteTimeout);
+    peer.DelayMs = 0;
+    const auto start = std::chrono::steady_clock::now();
+    r = port.SendData(second, sizeof second, true, length);
+    EXPECT_EQ(r.Status, "");
+    ASSERT_EQ(r.ResponseLength, 3);
+    EXPECT_EQ(r.rArray[0], 0xB2);
+    // The request waited for the late answer and then for the quiet line.
+    EXPECT_GE(ElapsedMs(start), 150);
+
+    // A good exchange leaves the line settled: the next request goes out at once.
+    const auto again = std::chrono::steady_clock::now();
+    r = port.SendData(first, sizeof first, true, length);
+    EXPECT_EQ(r.rArray[0], 0xA1);
+    EXPECT_LT(ElapsedMs(again), 100);
+}
+
+TEST(SerialPort, CharacterAndFrameTimesFollowTheLineSettings) {
+    TSerialPort port;
+    EXPECT_NEAR(port.CharacterTimeMs(), 10 / 9.6, 1e-9);  // 8N1
+    port.SetStopBits(2);
+    EXPECT_NEAR(port.CharacterTimeMs(), 11 / 9.6, 1e-9);  // 8N2, the controllers
+    EXPECT_NEAR(port.FrameGapMs(), 3.5 * 11 / 9.6, 1e-9);
+    EXPECT_NEAR(port.WireTimeMs(59), 67.6, 0.05);
+    port.SetParity(2);
+    port.SetBaudRate(19200);
+    EXPECT_NEAR(port.CharacterTimeMs(), 12 / 19.2, 1e-9);
 }
 
 TEST(SerialPort, TextExchangeWritesItsLogLines) {
