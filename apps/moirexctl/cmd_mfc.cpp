@@ -182,12 +182,12 @@ int RunInfo(const std::vector<std::string>& argv) {
     if (cull < 0 || cull > 65535) throw UsageError("--cull must lie between 0 and 65535");
     d.DynamicRangeCull = static_cast<int32_t>(cull);
 
-    moirex::ReadMFCDetails(d);
+    const std::string failedStep = moirex::ReadMFCDetails(d);
     if (args.Flag("--json")) std::cout << DetailsJson(d).dump(2) << "\n";
     else PrintFeedback(d);
     std::cout.flush();
     if (!d.Validated) {
-        if (!d.LastResponse.Status.empty()) std::cerr << d.LastResponse.Status << std::endl;
+        std::cerr << (failedStep.empty() ? d.LastResponse.Status : failedStep) << std::endl;
         return ExitFailed;
     }
     return ExitOk;
@@ -203,12 +203,9 @@ int RunSetGas(const std::vector<std::string>& argv) {
     const int64_t table = Args::ToInteger("TABLE", p[2]);
     if (!moirex::TLUT::InRange(table)) throw UsageError("TABLE must be a gas table number from 2 to 11: " + p[2]);
 
-    moirex::SetActiveLUT(d, static_cast<int32_t>(table));
+    const std::string failedStep = moirex::SetActiveLUT(d, static_cast<int32_t>(table));
     if (!d.ActionOK) {
-        std::cerr << "Failed to set active gas table " << table;
-        if (!d.LastResponse.Status.empty()) std::cerr << ": " << d.LastResponse.Status;
-        else std::cerr << ": the controller did not confirm it";
-        std::cerr << std::endl;
+        std::cerr << "Failed to set active gas table " << table << ": " << failedStep << std::endl;
         return ExitFailed;
     }
     std::cout << "Active gas table: " << d.ActiveLUT << std::endl;
@@ -245,7 +242,8 @@ const CommandRegistrar infoCommand({
     "  --cull N  units taken off each table's dynamic range (default 20)\n"
     "  --json    Validated, Serial, ActiveLUT and the filled gas tables as JSON\n"
     "Leaves the controller on gas table 2 with set-point 0.\n"
-    "Exit status 0 when a controller was found, 1 otherwise.\n",
+    "Exit status 0 when the controller was found and read whole, 1 otherwise (the step that\n"
+    "failed is named).\n",
     RunInfo,
 });
 

@@ -32,9 +32,10 @@ bool ValidateController(moirex::TMFCDetails& details, const std::string& port, u
     sink("");
     sink("Query port : " + port + " Addr:" + std::to_string(address));
     details.DynamicRangeCull = dynamicRangeCull;
-    moirex::ReadMFCDetails(details, clock);
+    const std::string failedStep = moirex::ReadMFCDetails(details, clock);
     if (!details.Validated) {
         sink(" -> Nothing found on this port");
+        if (!failedStep.empty()) sink(" -> " + failedStep);
         return false;
     }
     sink(" -> MFC found");
@@ -112,10 +113,10 @@ std::string UnrecognisedGasMessage(const moirex::TMFCDetails& details, int mfcNu
 
 bool SelectGas(moirex::TMFCDetails& details, uint32_t table, const std::string& mfcName, const FeedbackSink& sink,
                Clock& clock) {
-    moirex::SetActiveLUT(details, static_cast<int32_t>(table), clock);
+    const std::string failedStep = moirex::SetActiveLUT(details, static_cast<int32_t>(table), clock);
     if (!details.ActionOK) {
         sink(" ** Failed to set active gas for " + mfcName + ", (index:" + std::to_string(table) + ") plese try again ** ");
-        sink("   " + details.LastResponse.Response);
+        sink("   " + failedStep);
         return false;
     }
     moirex::TLUTData& e = details.LUT[details.ActiveLUT];

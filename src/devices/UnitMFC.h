@@ -3,8 +3,13 @@
 // serial number and gas tables (ReadMFCDetails), and the switch to one gas table confirmed by
 // reading it back (SetActiveLUT). Both block the calling thread until done; their waits go
 // through the clock given (the process's clock unless a test hands in its own).
+//
+// Every exchange of both is checked: a step that fails is tried again a few times, and one that
+// still fails ends the routine as a failure (never as an empty or zero value), with a text that
+// names the step and why it failed, for the caller's feedback line.
 
 #include <cstdint>
+#include <string>
 
 #include "state/InstrumentRecords.h"
 #include "support/Clock.h"
@@ -36,11 +41,19 @@ inline constexpr uint32_t TotalizerUnit = 0x6386;     // S8
 // Status of a SetActiveLUT asked for a table number outside 2..11; the controller is not touched.
 inline constexpr const char* kStatusNoSuchTable = "Gas table number must lie between 2 and 11";
 
+// How often a step of the read-out or of the gas switch is tried before it counts as failed.
+inline constexpr int kMFCStepTries = 3;
+
 // Needs ComPortName, ModBusAddress and DynamicRangeCull; fills Validated, Serial, ActiveLUT, LUT
-// and LastResponse. Leaves the controller on gas table 2 with set-point 0.
-void ReadMFCDetails(TMFCDetails& details, Clock& clock = SystemClock());
+// and LastResponse. Leaves the controller on gas table 2 with set-point 0. Validated only when
+// the controller reported the expected type and every step after that succeeded; otherwise the
+// gas tables are left at their initial values, ActiveLUT 0, and the result names the failed step
+// (empty on success).
+std::string ReadMFCDetails(TMFCDetails& details, Clock& clock = SystemClock());
 
 // Needs ComPortName and ModBusAddress; sets ActionOK, on success ActiveLUT, and LastResponse.
-void SetActiveLUT(TMFCDetails& details, int32_t table, Clock& clock = SystemClock());
+// The result names the failed step, with the controller's exception when it refused (empty on
+// success).
+std::string SetActiveLUT(TMFCDetails& details, int32_t table, Clock& clock = SystemClock());
 
 }  // namespace moirex

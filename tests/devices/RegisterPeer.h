@@ -45,6 +45,8 @@ public:
                    static_cast<uint16_t>(static_cast<uint8_t>(padded[2 * i]) << 8 | static_cast<uint8_t>(padded[2 * i + 1])),
                    table);
     }
+    // For a read hook, which runs with the registers locked.
+    void SetU16Unlocked(uint16_t reg, uint16_t value) { Bank(reg, 0)[reg] = value; }
     uint16_t Get(uint16_t reg, int table = 0) {
         std::lock_guard lock(mutex_);
         auto& bank = Bank(reg, table);

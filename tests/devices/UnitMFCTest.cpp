@@ -125,21 +125,59 @@ TEST_F(ControllerReadOut, ControllerWithThreeTables) {
     EXPECT_TRUE(capture->Contains("", "MFC dynamic range of 5 too small to cull by 20 units, using 1"));
 }
 
-TEST_F(ControllerReadOut, FailedReadsLeaveTheirFieldsAtTheInitialValues) {
-    mfc.Fail(mfcreg::SerialNumber);
-    mfc.Fail(mfcreg::RangeMax);
-    mfc.Fail(mfcreg::TotalizerUnit);
-    mfc.SetU16(mfcreg::Register12, 0);
-    details.LUT[2].TotalizerUnit = "ln";
-    ReadMFCDetails(details, clock);
-    EXPECT_TRUE(details.Validated);
-    EXPECT_EQ(details.Serial, 0u);
-    EXPECT_EQ(details.LUT[2].RangeMax, 0.0f);
-    EXPECT_EQ(details.LUT[2].RangeMin, 0.0f);
-    EXPECT_EQ(details.LUT[2].TotalizerUnit, "");
-    EXPECT_EQ(details.LUT[2].DensityGPL, 1.2506f);  // the rest of the table is read on
-    EXPECT_EQ(details.LUT[4].NameShort, "SF6");
-    EXPECT_EQ(mfc.Get(mfcreg::Register52), 0);  // register 12 read 0: 52 not written
+TEST_F(ControllerReadOut, ReadThatKeepsFailingIsAFailureNotAValue) {
+    // A register that the controller refuses every time: the read-out ends there, names the
+    // step, and leaves no half-read gas table to choose from.
+    struct Case {
+        uint16_t reg;
+        std::string step;
+    };
+    const Case cases[] = {
+        {mfcreg::SerialNumber, "serial number read (register 30): Modbus exception 2 (3 tries)"},
+        {mfcreg::RangeMax, "gas table 2 range (register 0x6020): Modbus exception 2 (3 tries)"},
+        {mfcreg::TotalizerUnit, "gas table 2 totalizer unit (register 0x6386): Modbus exception 2 (3 tries)"},
+        {mfcreg::DensityGPL, "gas table 2 density (register 0x604E): Modbus exception 2 (3 tries)"},
+        {mfcreg::TableSelector, "gas table 2 select (register 0x5FFF): Modbus exception 2 (3 tries)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.step);
+        testing::RegisterController failing{1};
+        failing.SetText(mfcreg::TypeText, "GSC", 4);
+        for (const Table& t : kTables) {
+            failing.SetText(mfcreg::NameShort, t.name, 4, t.number);
+            failing.SetF32(mfcreg::DensityGPL, t.density, t.number);
+        }
+        failing.Fail(c.reg);
+        TMFCDetails d = details;
+        d.ComPortName = failing.Path();
+        d.LUT[2].TotalizerUnit = "ln";
+        EXPECT_EQ(ReadMFCDetails(d, clock), c.step);
+        EXPECT_FALSE(d.Validated);
+        EXPECT_EQ(d.ActiveLUT, 0u);
+        for (uint32_t k = TLUT::First; k <= TLUT::Last; ++k) {
+            EXPECT_EQ(d.LUT[k].NameShort, "");
+            EXPECT_EQ(d.LUT[k].DensityGPL, 0.0f);
+            EXPECT_EQ(d.LUT[k].RangeMax, 0.0f);
+        }
+        EXPECT_EQ(d.LastResponse.Status, "Modbus exception 2");
+    }
+}
+
+TEST_F(ControllerReadOut, SelectedTableIsReadBackBeforeItsDataIsRead) {
+    // A controller that ignores the select of table 3 and stays on 2: table 2's data must not be
+    // listed again as table 3.
+    mfc.OnRead([this](uint16_t reg, uint16_t stored) -> uint16_t {
+        if (reg == RegisterController::kSelector && stored == 3) {
+            mfc.SetU16Unlocked(RegisterController::kSelector, 2);
+            return 2;
+        }
+        return stored;
+    });
+    const std::string failure = ReadMFCDetails(details, clock);
+    EXPECT_EQ(failure, "gas table 3 select (register 0x5FFF): read back 2 instead of 3 (3 tries)");
+    EXPECT_FALSE(details.Validated);
+    EXPECT_EQ(details.LUT[2].NameShort, "");
+    EXPECT_EQ(details.LUT[3].NameShort, "");
 }
 
 TEST_F(ControllerReadOut, OnlyAControllerOfTheExpectedTypeIsRead) {
@@ -165,12 +203,12 @@ TEST_F(ControllerReadOut, SilentControllerIsNotValidated) {
     details.ModBusAddress = 7;  // nobody answers there
     details.Serial = 99;
     details.LUT[2].NameShort = "old";
-    ReadMFCDetails(details, clock);
+    EXPECT_EQ(ReadMFCDetails(details, clock), "type read (register 35): No result to read (3 tries)");
     EXPECT_FALSE(details.Validated);
     EXPECT_EQ(details.Serial, 0u);
     EXPECT_EQ(details.LUT[2].NameShort, "");
     EXPECT_EQ(details.LastResponse.Status, "No result to read");
-    EXPECT_EQ(mfc.Requests().size(), 1u);  // nothing else was asked
+    EXPECT_EQ(mfc.Requests().size(), static_cast<size_t>(kMFCStepTries));  // the type read only, tried again
 }
 
 TEST_F(ControllerReadOut, SetActiveLUTConfirmedByReadBack) {
@@ -190,7 +228,8 @@ TEST_F(ControllerReadOut, SetActiveLUTWithARefusedReadBack) {
     mfc.OnRead([](uint16_t reg, uint16_t stored) -> uint16_t {
         return reg == RegisterController::kSelector ? 2 : stored;
     });
-    SetActiveLUT(details, 5, clock);
+    EXPECT_EQ(SetActiveLUT(details, 5, clock),
+              "gas table 5 select (register 0x5FFF): read back 2 instead of 5 (3 tries)");
     EXPECT_FALSE(details.ActionOK);
     EXPECT_EQ(details.ActiveLUT, 3u);
     EXPECT_EQ(details.LastResponse.AsInteger, 2);
