@@ -70,7 +70,17 @@ constexpr const char* kFindInitCommand = "/1TZN2IV48000R";
 constexpr const char* kFindStatusQuery = "/1Q\r";
 constexpr double kStandbyTimeoutS = 50.0;
 
+const TStatusRow* FindStatusRow(char c) {
+    for (const auto& row : kStatusRows)
+        if (c == row.busy || c == row.ready) return &row;
+    return nullptr;
+}
+
 }  // namespace
+
+bool PumpAnswerHasStatus(std::string_view response) {
+    return response.size() >= 3 && response.substr(0, 2) == "/0" && FindStatusRow(response[2]) != nullptr;
+}
 
 std::string_view EnumPumpStateName(EnumPumpState state) {
     auto index = static_cast<size_t>(state);
@@ -117,14 +127,10 @@ bool TPSD4::Connect(const std::string& aCOMPort) {
     // command (a dosing loop runs until it is stopped), or still reporting the error of an
     // earlier command. Refusing it would leave every tool, the stop included, locked out of a
     // pump that may be moving; what the pump does next shows in the answers to the commands.
-    if (r.size() == 6 && r.compare(0, 2, "/0") == 0 && r.compare(3, 3, "255") == 0) {
-        for (const auto& row : kStatusRows) {
-            if (r[2] == row.busy || r[2] == row.ready) {
-                State = EnumPumpState::ps_Connected;
-                Busy = r[2] == row.busy;
-                return true;
-            }
-        }
+    if (r.size() == 6 && PumpAnswerHasStatus(r) && r.compare(3, 3, "255") == 0) {
+        State = EnumPumpState::ps_Connected;
+        Busy = r[2] == FindStatusRow(r[2])->busy;
+        return true;
     }
     return false;
 }
@@ -142,6 +148,12 @@ bool TPSD4::SendCommand(const std::string& aCommand, TSerialResponse& aResponse,
     if (!aWantAnswer) return false;
     SetStatus(aResponse);
     LastCommand = aCommand;
+    // Only a status character says what the pump did with the command: an answer without one
+    // ("/0" alone, garbled bytes) is a failed exchange, not an accepted command.
+    if (!PumpAnswerHasStatus(aResponse.Response)) {
+        if (aResponse.Status.empty()) aResponse.Status = kPumpNoStatus + aResponse.Response + "\"";
+        return false;
+    }
     return true;
 }
 
@@ -159,16 +171,9 @@ void TPSD4::SetStatus(const TSerialResponse& aResponse) {
         Busy = false;
         return;
     }
-    const char c = r[2];
-    bool busy = false;
-    for (const auto& row : kStatusRows) {
-        if (c == row.busy || c == row.ready) {
-            State = row.state;
-            busy = c == row.busy;
-            break;
-        }
-    }
-    Busy = busy;
+    const TStatusRow* row = FindStatusRow(r[2]);
+    if (row) State = row->state;
+    Busy = row && r[2] == row->busy;
 }
 
 std::string TPSD4::StatusAsString() const {
@@ -180,15 +185,22 @@ std::string TPSD4::StatusAsString() const {
 }
 
 bool TPSD4::Stop() {
+    // Without a connected pump nothing can be sent, and nothing is known to have stopped.
+    if (State == EnumPumpState::ps_Undefined || !fCOM) return false;
     const double start = fClock.MonotonicSeconds();
     TSerialResponse response;
-    SendCommand("T", response, true);
-    while (Busy) {
-        fClock.SleepMs(100);
-        SendCommand("Q", response, true);
+    // The terminate command is sent again until the pump has answered it; then status queries.
+    bool answered = SendCommand("T", response, true);
+    bool terminated = answered;
+    for (;;) {
+        // Only an answer that shows the pump at rest ends the wait: a pump that fell silent, or
+        // answered without a status, may still be moving.
+        if (answered && !Busy) return State == EnumPumpState::ps_No_error;
         if (fClock.MonotonicSeconds() - start > 5.0) return false;
+        fClock.SleepMs(100);
+        answered = SendCommand(terminated ? "Q" : "T", response, true);
+        terminated = terminated || answered;
     }
-    return State == EnumPumpState::ps_No_error;
 }
 
 bool TPSD4::PumpFindInit(const std::string& Port, TPumpFeedback& Feedback) {
@@ -204,13 +216,17 @@ bool TPSD4::PumpFindInit(const std::string& Port, TPumpFeedback& Feedback) {
     fClock.SleepMs(100);
     const TSerialResponse typeAnswer = com->Send2(kFindTypeQuery, true);
 
-    if (typeAnswer.Response.find("75") != std::string::npos) {
+    // The type is in the data after the status character; an answer without a status is no
+    // pump's answer, whatever digits it happens to hold.
+    const std::string typeData =
+        PumpAnswerHasStatus(typeAnswer.Response) ? typeAnswer.Response.substr(3) : std::string();
+    if (typeData.find("75") != std::string::npos) {
         Feedback.AddLine("Found pump on port :" + Port);
         Feedback.AddLine("However, this is old type pump using in few prototypes.");
         Feedback.AddLine("Use older version of the software or have your Moirex upgraded.");
         return false;
     }
-    if (typeAnswer.Response.find("50") == std::string::npos) {
+    if (typeData.find("50") == std::string::npos) {
         Feedback.AddLine("Send data          :" + typeAnswer.SentMessage);
         Feedback.AddLine("Comm Status        :" + typeAnswer.Status);
         Feedback.AddLine("Comm Response      :\"" + typeAnswer.Response +
@@ -233,7 +249,7 @@ bool TPSD4::PumpFindInit(const std::string& Port, TPumpFeedback& Feedback) {
     bool ready = false;
     while (!ready && fClock.MonotonicSeconds() - start < kStandbyTimeoutS) {
         const TSerialResponse answer = com->Send2(kFindStatusQuery, true);
-        ready = answer.Response.size() > 2 && answer.Response[2] == kGraveAccent;
+        ready = PumpAnswerHasStatus(answer.Response) && answer.Response[2] == kGraveAccent;
         fClock.SleepMs(500);
         Feedback.ReplaceLastLine(" -> Elapsed: " +
                                  FormatMask(fClock.MonotonicSeconds() - start, "##") + " s");

@@ -53,6 +53,12 @@ inline constexpr const char* kPumpConnectQuery = "/1?22\r";
 inline constexpr const char* kPumpConnectAnswer = "/0`255";  // at rest, no error
 inline constexpr const char* kPumpStateUndefined = "Pump state undefined, cannot send command: ";
 inline constexpr const char* kPumpSetStatesFailed = "Set pump states failed. Used string: ";
+// Status of a command whose answer carried no known status character (the answer follows, quoted).
+inline constexpr const char* kPumpNoStatus = "No pump status in answer \"";
+
+// True when an answer (trimmed, as the text exchange gives it) is "/0" followed by a status
+// character of the pump's table.
+bool PumpAnswerHasStatus(std::string_view response);
 
 // Lines of the pump type check and re-initialisation (MemoSetupFeedback in the window).
 class TPumpFeedback {
@@ -106,8 +112,9 @@ public:
     const TSerialResponse& ConnectResponse() const { return fConnectResponse; }
 
     // Frames and sends aCommand. Refused (false, nothing sent) while State is ps_Undefined. With
-    // aWantAnswer the answer is decoded into State and Busy and the result is true whatever came
-    // back: callers judge by aResponse.Status and State. Without, the result is false.
+    // aWantAnswer the answer is decoded into State and Busy; the result is true when the answer
+    // carried a known status character, otherwise false with aResponse.Status saying why (the
+    // transport's failure, or kPumpNoStatus and the answer). Without, the result is false.
     bool SendCommand(const std::string& aCommand, TSerialResponse& aResponse, bool aWantAnswer);
 
     // Decodes the status character (third character of Response) into State and Busy. An answer
@@ -117,8 +124,9 @@ public:
     // "Ready, No error", "Busy, Syringe overload - Occurs when ...", "Ready, Undefined".
     std::string StatusAsString() const;
 
-    // Terminate ("T"), then status queries ("Q") every 100 ms while busy, for at most 5 s.
-    // True when the pump came to rest without error.
+    // Terminate ("T", again until the pump has answered it), then status queries ("Q") every
+    // 100 ms, for at most 5 s. True only on an answer that shows the pump at rest without error;
+    // a pump that is not connected, falls silent or answers without a status is not stopped.
     bool Stop();
 
     // Pump type check and re-initialisation on Port through a port object of its own, with the

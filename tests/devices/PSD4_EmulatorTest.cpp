@@ -208,11 +208,13 @@ TEST_F(EmulatedPump, ErrorStateAndShortAnswerAndSilence) {
     EXPECT_FALSE(pump->Stop());
     emulator->ClearFaults(sim::Instrument::Pump);
 
-    // A short answer: reported to the caller, the pump taken for not busy, its state kept.
+    // A short answer: a failed exchange, reported to the caller, the pump taken for not busy,
+    // its state kept.
     const EnumPumpState before = pump->State;
     emulator->InjectAnswerFault(sim::Instrument::Pump, sim::AnswerFault::Short);
     pump->Busy = true;
-    EXPECT_TRUE(pump->SendCommand("Q", r, true));
+    EXPECT_FALSE(pump->SendCommand("Q", r, true));
+    EXPECT_EQ(r.Status, kPumpNoStatus + r.Response + "\"");
     EXPECT_THAT(messages, ElementsAre("Set pump states failed. Used string: " + r.Response));
     EXPECT_LT(r.Response.size(), 3u);
     EXPECT_FALSE(pump->Busy);

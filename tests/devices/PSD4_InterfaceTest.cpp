@@ -338,6 +338,9 @@ TEST_F(PumpFixture, SendCommandFramesDecodesAndReports) {
         if (frame == "/1?22") return std::string("/0`255");
         if (frame == "/1ZR") return std::string("/0@");
         if (frame == "/1?") return std::string("/0i1234");
+        if (frame == "/1A0R") return std::string("/0");
+        if (frame == "/1A1R") return std::string("/0E");
+        if (frame == "/1A2R") return std::string("x0`");
         return std::nullopt;
     });
     auto pump = MakePump();
@@ -356,9 +359,9 @@ TEST_F(PumpFixture, SendCommandFramesDecodesAndReports) {
     EXPECT_EQ(pump->StatusAsString(),
               "Ready, Syringe overload - Occurs when the syringe encounters excessive back pressure");
 
-    // No answer although one was wanted: still true, the time-out in Status, the short answer
-    // in the sink, and the state as it was.
-    EXPECT_TRUE(pump->SendCommand("XYZ", r, true));
+    // No answer although one was wanted: a failed exchange, the time-out in Status, the short
+    // answer in the sink, and the state as it was.
+    EXPECT_FALSE(pump->SendCommand("XYZ", r, true));
     EXPECT_EQ(r.Status, "Timeout while waiting for response, exiting");
     EXPECT_THAT(messages, ElementsAre("Set pump states failed. Used string: "));
     EXPECT_EQ(pump->State, EnumPumpState::ps_Syringe_overload__Occurs_when_the_syringe_encounters_excessive_back_pressure);
@@ -369,6 +372,15 @@ TEST_F(PumpFixture, SendCommandFramesDecodesAndReports) {
     EXPECT_EQ(r.Status, "Exit read/write without waiting for reply");
     EXPECT_EQ(pump->LastCommand, "XYZ");
     EXPECT_THAT(peer.FramesAfter(5), ElementsAre("/1?22", "/1ZR", "/1?", "/1XYZ", "/1TR"));
+
+    // Answers without a known status character say nothing of what the pump did with the
+    // command: failed exchanges, never accepted commands.
+    for (const std::string command : {"A0R", "A1R", "A2R"}) {
+        SCOPED_TRACE(command);
+        EXPECT_FALSE(pump->SendCommand(command, r, true));
+        EXPECT_EQ(r.Status, kPumpNoStatus + r.Response + "\"");
+        EXPECT_FALSE(pump->Busy);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -422,18 +434,40 @@ TEST_F(PumpFixture, StopFailsWhenThePumpEndsInAnErrorOrIsAbsent) {
     EXPECT_TRUE(messages.empty());
 }
 
-// A pump that answers the connect query and then falls silent: the stop ends at once with a
-// failure instead of waiting on a pump it cannot hear, and the caller hears of it.
+// A pump that falls silent, before or after it answered the terminate command busy, may still
+// be moving: the stop tries for its 5 s and fails, and the caller hears of every lost answer. A
+// single lost answer is tried again.
 TEST_F(PumpFixture, StopOfAPumpThatFallsSilent) {
-    ScriptedPump peer([](const std::string& frame) -> std::optional<std::string> {
-        if (frame == "/1?22") return std::string("/0`255");
-        return std::nullopt;
-    }, &clock);
-    auto pump = MakePump();
-    ASSERT_TRUE(pump->Connect(peer.Path()));
-    EXPECT_FALSE(pump->Stop());
-    EXPECT_THAT(messages, ElementsAre("Set pump states failed. Used string: "));
-    EXPECT_THAT(peer.Frames(), ElementsAre("/1?22", "/1T"));
+    struct Case {
+        const char* name;
+        int answered;  // answers after the connect query before silence
+        bool stopped;
+        const char* resend;  // what the stop sends after the silence
+    };
+    for (const Case c : {Case{"silent at once", 0, false, "/1T"}, Case{"busy, then silent", 1, false, "/1Q"},
+                         Case{"busy, one answer lost, then at rest", -1, true, "/1Q"}}) {
+        SCOPED_TRACE(c.name);
+        messages.clear();
+        int answers = 0;
+        ScriptedPump peer([&](const std::string& frame) -> std::optional<std::string> {
+            if (frame == "/1?22") return std::string("/0`255");
+            ++answers;
+            if (c.answered >= 0 && answers > c.answered) return std::nullopt;
+            if (c.answered < 0 && answers == 2) return std::nullopt;
+            return std::string(answers < 3 ? "/0@" : "/0`");
+        }, &clock);
+        auto pump = MakePump();
+        ASSERT_TRUE(pump->Connect(peer.Path()));
+        const double start = clock.MonotonicSeconds();
+        EXPECT_EQ(pump->Stop(), c.stopped);
+        const auto frames = peer.Frames();
+        ASSERT_GE(frames.size(), 3u);
+        EXPECT_EQ(frames[2], c.resend);
+        if (!c.stopped) {
+            EXPECT_GT(clock.MonotonicSeconds() - start, 5.0);
+            EXPECT_GE(messages.size(), 3u);
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
