@@ -6,7 +6,9 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
+#include <map>
 #include <fstream>
 #include <mutex>
 #include <poll.h>
@@ -83,6 +85,16 @@ std::optional<Instrument> InstrumentFromName(std::string_view name) {
 }
 
 struct Emulator::Impl {
+    using TimePoint = std::chrono::steady_clock::time_point;
+
+    // An answer on its way out: its bytes leave one at a time at the line rate (paced), from
+    // Start on, without holding up the channel's thread.
+    struct Outgoing {
+        std::vector<uint8_t> Bytes;
+        size_t Sent = 0;
+        TimePoint Start;
+    };
+
     struct Channel {
         Instrument Which{};
         int BitsPerByte = 11;
@@ -97,6 +109,10 @@ struct Emulator::Impl {
         int FaultCode = 0;
         bool FaultSticky = false;
         int DelayMs = 0;
+        // Faults aimed at one request: by the number of the request on this line.
+        uint64_t Seen = 0;
+        std::map<uint64_t, ScheduledFault> Schedule;
+        uint64_t TooEarly = 0;
         // Plug and unplug run on the channel's own thread, which owns the descriptors.
         enum class Request { None, Unplug, Plug } Pending = Request::None;
         std::string RequestError;
@@ -104,6 +120,9 @@ struct Emulator::Impl {
         int Wake[2] = {-1, -1};
         std::thread Thread;
         std::mt19937 Rng{7};
+        // Channel thread only.
+        std::deque<Outgoing> Out;
+        TimePoint LineQuietAt{};  // paced: t3.5 after the last byte on the line, either way
     };
 
     EmulatorOptions Options;
@@ -133,19 +152,26 @@ struct Emulator::Impl {
     }
 
     void Run(Channel& c);
-    using TimePoint = std::chrono::steady_clock::time_point;
     // `frameStart`: when the first byte of `pending` came; moved on past each frame served.
-    void Serve(Channel& c, std::vector<uint8_t>& pending, bool gapPassed, TimePoint& frameStart);
+    // `tooEarly`: the first frame of `pending` began before the line had been quiet for t3.5.
+    void Serve(Channel& c, std::vector<uint8_t>& pending, bool gapPassed, TimePoint& frameStart, bool& tooEarly);
+    // Takes one request off the line: counted, and the fault aimed at it (if any) handed out.
+    // False when the request goes unanswered (silent, or no frame of its own).
+    bool TakeRequest(Channel& c, bool& tooEarly, ScheduledFault& aimed);
     // `arrival`: when the request would have been fully received on a real line.
-    void Answer(Channel& c, std::vector<uint8_t> answer, TimePoint arrival);
+    void Answer(Channel& c, std::vector<uint8_t> answer, TimePoint arrival, const ScheduledFault& aimed);
+    // Hands over the bytes that are due; the time the next one is due (max() when none).
+    TimePoint SendDue(Channel& c);
+    std::chrono::nanoseconds ByteTime(const Channel& c) const {
+        return std::chrono::nanoseconds(static_cast<int64_t>(c.BitsPerByte * 1e9 / 9600));
+    }
     TimePoint Arrival(const Channel& c, TimePoint& frameStart, size_t bytes) const {
         if (!Options.Paced) return frameStart;
-        auto byteTime = std::chrono::nanoseconds(static_cast<int64_t>(c.BitsPerByte * 1e9 / 9600));
-        frameStart += byteTime * static_cast<int64_t>(bytes);
+        frameStart += ByteTime(c) * static_cast<int64_t>(bytes);
         return frameStart;
     }
-    void SpoilMfc(Channel& c, std::vector<uint8_t>& answer);
-    void SpoilPump(Channel& c, std::vector<uint8_t>& answer);
+    void SpoilMfc(Channel& c, std::vector<uint8_t>& answer, AnswerFault fault, int code);
+    void SpoilPump(Channel& c, std::vector<uint8_t>& answer, AnswerFault fault);
     void Request(Instrument i, Channel::Request r);
     void WriteStatus();
     nlohmann::json Json(Instrument i) const;
@@ -169,6 +195,7 @@ void Emulator::Impl::Run(Channel& c) {
     std::vector<uint8_t> pending;
     clock::time_point lastByte = clock::now();
     clock::time_point frameStart = lastByte;
+    bool tooEarly = false;
     while (!Stopping) {
         {
             std::lock_guard lock(c.Mutex);
@@ -177,6 +204,7 @@ void Emulator::Impl::Run(Channel& c) {
                 c.Plugged = false;
                 c.Device.clear();
                 pending.clear();
+                c.Out.clear();
             } else if (c.Pending == Channel::Request::Plug && !c.Plugged) {
                 try {
                     c.Port->Open();
@@ -196,12 +224,16 @@ void Emulator::Impl::Run(Channel& c) {
             fds[1].fd = c.Port->MasterFd();
             fds[2].fd = c.Port->WatchFd();
         }
-        int timeout = 500;
-        if (!pending.empty()) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(lastByte + kFrameGap - clock::now());
-            timeout = static_cast<int>(std::max<int64_t>(1, left.count() + 1));
+        // Sleep until a frame's gap has passed, the next answer byte is due, or something comes.
+        clock::time_point wake = clock::now() + std::chrono::milliseconds(500);
+        if (!pending.empty()) wake = std::min(wake, lastByte + kFrameGap);
+        if (!c.Out.empty()) {
+            const Outgoing& o = c.Out.front();
+            wake = std::min(wake, Options.Paced ? o.Start + ByteTime(c) * static_cast<int64_t>(o.Sent + 1) : o.Start);
         }
-        int n = ::poll(fds, 3, timeout);
+        const auto ns = std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(wake - clock::now()).count());
+        timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        int n = ::ppoll(fds, 3, &ts, nullptr);
         if (n < 0 && errno != EINTR) break;
         if (fds[0].revents & POLLIN) {
             char drain[64];
@@ -210,6 +242,7 @@ void Emulator::Impl::Run(Channel& c) {
         }
         if (!c.Port->IsOpen()) {
             pending.clear();
+            c.Out.clear();
             continue;
         }
         if (fds[2].revents & POLLIN) c.Port->ServiceWatch();
@@ -220,17 +253,42 @@ void Emulator::Impl::Run(Channel& c) {
                 // The emulated line delivers the bytes no faster than the line rate: a frame
                 // that came in at once has its first byte now.
                 lastByte = clock::now();
-                if (pending.empty() || frameStart < lastByte - std::chrono::seconds(1)) frameStart = lastByte;
+                if (pending.empty() || frameStart < lastByte - std::chrono::seconds(1)) {
+                    frameStart = lastByte;
+                    // A slave that is still talking, or whose line has not been quiet for t3.5,
+                    // does not hear the start of a new frame: what follows is no request.
+                    const bool talking =
+                        !c.Out.empty() && (c.Out.front().Sent > 0 || c.Out.front().Start <= frameStart);
+                    tooEarly = Options.Paced && c.Mfc && (talking || frameStart < c.LineQuietAt);
+                }
                 pending.insert(pending.end(), buffer, buffer + got);
             }
         }
-        if (pending.empty()) continue;
-        Serve(c, pending, clock::now() - lastByte >= kFrameGap, frameStart);
+        if (!pending.empty()) Serve(c, pending, clock::now() - lastByte >= kFrameGap, frameStart, tooEarly);
         if (pending.size() > kMaxPending) pending.clear();
+        SendDue(c);
     }
 }
 
-void Emulator::Impl::Serve(Channel& c, std::vector<uint8_t>& pending, bool gapPassed, TimePoint& frameStart) {
+bool Emulator::Impl::TakeRequest(Channel& c, bool& tooEarly, ScheduledFault& aimed) {
+    std::lock_guard lock(c.Mutex);
+    const uint64_t number = ++c.Seen;
+    aimed = {};
+    if (auto it = c.Schedule.find(number); it != c.Schedule.end()) {
+        aimed = it->second;
+        c.Schedule.erase(it);
+    }
+    if (tooEarly) {
+        tooEarly = false;
+        ++c.TooEarly;
+        return false;
+    }
+    return !c.Silent && !aimed.Silent;
+}
+
+void Emulator::Impl::Serve(Channel& c, std::vector<uint8_t>& pending, bool gapPassed, TimePoint& frameStart,
+                           bool& tooEarly) {
+    ScheduledFault aimed;
     if (c.Mfc) {
         for (;;) {
             int need = MfcModel::ExpectedRequestLength(pending);
@@ -239,26 +297,28 @@ void Emulator::Impl::Serve(Channel& c, std::vector<uint8_t>& pending, bool gapPa
                 if (!ModbusCrcValid(frame) && !gapPassed) return;  // maybe out of step: wait for the gap
                 pending.erase(pending.begin(), pending.begin() + need);
                 TimePoint arrival = Arrival(c, frameStart, frame.size());
+                if (!TakeRequest(c, tooEarly, aimed)) continue;
                 std::vector<uint8_t> answer;
                 {
                     std::lock_guard lock(c.Mutex);
-                    if (c.Silent) continue;
                     answer = c.Mfc->Handle(frame, Now());
                 }
-                Answer(c, std::move(answer), arrival);
+                Answer(c, std::move(answer), arrival, aimed);
                 continue;
             }
             if (gapPassed) {
                 // The line went quiet: what is there is one frame (a function of unknown length,
                 // or the rest of a broken one).
                 TimePoint arrival = Arrival(c, frameStart, pending.size());
+                std::vector<uint8_t> frame;
+                frame.swap(pending);
+                if (!TakeRequest(c, tooEarly, aimed)) return;
                 std::vector<uint8_t> answer;
                 {
                     std::lock_guard lock(c.Mutex);
-                    if (!c.Silent) answer = c.Mfc->Handle(pending, Now());
+                    answer = c.Mfc->Handle(frame, Now());
                 }
-                pending.clear();
-                Answer(c, std::move(answer), arrival);
+                Answer(c, std::move(answer), arrival, aimed);
             }
             return;
         }
@@ -269,19 +329,19 @@ void Emulator::Impl::Serve(Channel& c, std::vector<uint8_t>& pending, bool gapPa
         std::string line(pending.begin(), cr);
         pending.erase(pending.begin(), cr + 1);
         TimePoint arrival = Arrival(c, frameStart, line.size() + 1);
+        if (!TakeRequest(c, tooEarly, aimed)) continue;
         std::vector<uint8_t> answer;
         {
             std::lock_guard lock(c.Mutex);
-            if (c.Silent) continue;
             if (auto text = c.Pump->Handle(line, Now())) answer.assign(text->begin(), text->end());
         }
-        Answer(c, std::move(answer), arrival);
+        Answer(c, std::move(answer), arrival, aimed);
     }
 }
 
-void Emulator::Impl::SpoilMfc(Channel& c, std::vector<uint8_t>& a) {
+void Emulator::Impl::SpoilMfc(Channel& c, std::vector<uint8_t>& a, AnswerFault fault, int code) {
     uint8_t address = c.Mfc->Config().Address;
-    switch (c.Fault) {
+    switch (fault) {
         case AnswerFault::None:
             break;
         case AnswerFault::BadCrc:
@@ -298,7 +358,7 @@ void Emulator::Impl::SpoilMfc(Channel& c, std::vector<uint8_t>& a) {
             a.resize(std::max<size_t>(1, a.size() / 2));
             break;
         case AnswerFault::Exception: {
-            std::vector<uint8_t> e{address, static_cast<uint8_t>(a[1] | 0x80), static_cast<uint8_t>(c.FaultCode)};
+            std::vector<uint8_t> e{address, static_cast<uint8_t>(a[1] | 0x80), static_cast<uint8_t>(code)};
             AppendModbusCrc(e);
             a = e;
             break;
@@ -311,8 +371,8 @@ void Emulator::Impl::SpoilMfc(Channel& c, std::vector<uint8_t>& a) {
     }
 }
 
-void Emulator::Impl::SpoilPump(Channel& c, std::vector<uint8_t>& a) {
-    switch (c.Fault) {
+void Emulator::Impl::SpoilPump(Channel& c, std::vector<uint8_t>& a, AnswerFault fault) {
+    switch (fault) {
         case AnswerFault::None:
         case AnswerFault::Exception:
         case AnswerFault::WrongAddress:
@@ -329,28 +389,67 @@ void Emulator::Impl::SpoilPump(Channel& c, std::vector<uint8_t>& a) {
     }
 }
 
-void Emulator::Impl::Answer(Channel& c, std::vector<uint8_t> answer, TimePoint arrival) {
+void Emulator::Impl::Answer(Channel& c, std::vector<uint8_t> answer, TimePoint arrival, const ScheduledFault& aimed) {
     if (answer.empty()) return;
-    if (Options.Paced) {
-        // Before the last byte of the request has crossed the line no answer can begin.
-        std::unique_lock lock(StopMutex);
-        StopSignal.wait_until(lock, arrival, [&] { return Stopping.load(); });
-    }
     int delay;
     {
         std::lock_guard lock(c.Mutex);
-        if (c.Fault != AnswerFault::None) {
-            if (c.Mfc) SpoilMfc(c, answer);
-            else SpoilPump(c, answer);
+        AnswerFault fault = c.Fault;
+        int code = c.FaultCode;
+        if (fault != AnswerFault::None) {
             if (!c.FaultSticky) c.Fault = AnswerFault::None;
+        } else {
+            fault = aimed.Fault;
+            code = aimed.Code;
         }
-        delay = c.DelayMs;
+        if (fault != AnswerFault::None) {
+            if (c.Mfc) SpoilMfc(c, answer, fault, code);
+            else SpoilPump(c, answer, fault);
+        }
+        delay = c.DelayMs + aimed.DelayMs;
     }
-    if (delay > 0) {
-        std::unique_lock lock(StopMutex);
-        StopSignal.wait_for(lock, std::chrono::milliseconds(delay), [&] { return Stopping.load(); });
+    // Before the last byte of the request has crossed the line no answer can begin; a controller
+    // then keeps t3.5 of silence and takes its processing time.
+    TimePoint start = Options.Paced ? arrival : std::chrono::steady_clock::now();
+    if (Options.Paced && c.Mfc)
+        start += std::chrono::duration_cast<std::chrono::nanoseconds>(kFrameGap) +
+                 std::chrono::milliseconds(Options.ProcessingMs);
+    start += std::chrono::milliseconds(delay);
+    if (!c.Out.empty()) {
+        const Outgoing& last = c.Out.back();
+        const TimePoint lastEnd =
+            Options.Paced ? last.Start + ByteTime(c) * static_cast<int64_t>(last.Bytes.size()) : last.Start;
+        start = std::max(start, lastEnd);
     }
-    c.Port->Write(answer.data(), answer.size(), Options.Paced, c.BitsPerByte, Stopping);
+    c.Out.push_back({std::move(answer), 0, start});
+}
+
+Emulator::Impl::TimePoint Emulator::Impl::SendDue(Channel& c) {
+    using clock = std::chrono::steady_clock;
+    while (!c.Out.empty()) {
+        Outgoing& o = c.Out.front();
+        const TimePoint now = clock::now();
+        size_t due = o.Bytes.size();
+        if (Options.Paced) {
+            // A byte is handed over when its last bit would have arrived; after a late wake-up
+            // the bytes that are due leave together, keeping the line rate.
+            if (now < o.Start) return o.Start + ByteTime(c);
+            due = std::min<size_t>(o.Bytes.size(), static_cast<size_t>((now - o.Start) / ByteTime(c)));
+            if (due <= o.Sent) return o.Start + ByteTime(c) * static_cast<int64_t>(o.Sent + 1);
+        } else if (now < o.Start) {
+            return o.Start;
+        }
+        const ssize_t n = c.Port->WriteNow(o.Bytes.data() + o.Sent, due - o.Sent);
+        if (n < 0) {
+            c.Out.pop_front();  // nobody listens: the answer is lost on the line
+            continue;
+        }
+        o.Sent += static_cast<size_t>(n);
+        c.LineQuietAt = now + kFrameGap;
+        if (o.Sent < o.Bytes.size()) return now + std::chrono::milliseconds(1);
+        c.Out.pop_front();
+    }
+    return TimePoint::max();
 }
 
 MfcState Emulator::Impl::MfcOf(Instrument i) const {
@@ -371,6 +470,7 @@ MfcState Emulator::Impl::MfcOf(Instrument i) const {
         s.Gas = t->NameShort;
     }
     s.Requests = c.Mfc->Requests();
+    s.TooEarly = c.TooEarly;
     return s;
 }
 
@@ -595,6 +695,7 @@ void Emulator::ClearFaults(Instrument instrument) {
     c.Fault = AnswerFault::None;
     c.FaultSticky = false;
     c.DelayMs = 0;
+    c.Schedule.clear();
     if (c.Mfc) c.Mfc->RefuseSetPoint = false;
     if (c.Pump) {
         c.Pump->StuckBusy = false;
@@ -627,6 +728,25 @@ void Emulator::SetPumpError(int code) {
     c.Pump->SetInjectedError(code);
 }
 
+void Emulator::ScheduleFault(Instrument instrument, uint64_t nth, ScheduledFault fault) {
+    if (nth < 1) throw std::invalid_argument("the request to aim at is counted from 1 (the next one)");
+    if (instrument == Instrument::Pump &&
+        (fault.Fault == AnswerFault::Exception || fault.Fault == AnswerFault::WrongAddress))
+        throw std::invalid_argument("the pump has no Modbus answers to spoil that way");
+    if (fault.Fault == AnswerFault::Exception && (fault.Code < 1 || fault.Code > 255))
+        throw std::invalid_argument("an exception code is 1 to 255");
+    if (fault.DelayMs < 0 || fault.DelayMs > 60000) throw std::invalid_argument("a delay is 0 to 60000 ms");
+    auto& c = impl_->Of(instrument);
+    std::lock_guard lock(c.Mutex);
+    c.Schedule[c.Seen + nth] = fault;
+}
+
+uint64_t Emulator::RequestsSeen(Instrument instrument) const {
+    const auto& c = impl_->Of(instrument);
+    std::lock_guard lock(c.Mutex);
+    return c.Seen;
+}
+
 MfcState Emulator::Mfc(Instrument instrument) const {
     if (instrument == Instrument::Pump) throw std::invalid_argument("the pump is no mass flow controller");
     return impl_->MfcOf(instrument);
@@ -650,6 +770,9 @@ std::string Emulator::CommandHelp() {
            "  INST delay MS               every answer MS milliseconds late (0: on time)\n"
            "  INST unplug | plug          the port vanishes / comes back\n"
            "  INST clear                  every fault of the instrument off\n"
+           "  INST at N FAULT             FAULT on the N-th request from now only (1: the next);\n"
+           "                              FAULT: silent, crc, garble, short, delay MS,\n"
+           "                              exception N or address (controllers)\n"
            "  mfc-X exception N [on|off]  exception answer with code N\n"
            "  mfc-X address [on|off]      next answer from another slave address\n"
            "  mfc-X refuse-setpoint on|off  set-point writes answered with exception 04\n"
@@ -712,6 +835,33 @@ std::string Emulator::Command(std::string_view lineView) {
         return static_cast<int>(v);
     };
     bool isMfc = i != Instrument::Pump;
+    if (verb == "at") {
+        const int nth = number(2, 1, 1000000);
+        if (words.size() < 4) throw bad("at N needs a fault: silent, crc, garble, short, delay MS, exception N, address");
+        const std::string& kind = words[3];
+        ScheduledFault f;
+        size_t used = 4;
+        if (kind == "silent") f.Silent = true;
+        else if (kind == "crc") f.Fault = AnswerFault::BadCrc;
+        else if (kind == "garble") f.Fault = AnswerFault::Garble;
+        else if (kind == "short") f.Fault = AnswerFault::Short;
+        else if (isMfc && kind == "address") f.Fault = AnswerFault::WrongAddress;
+        else if (isMfc && kind == "exception") {
+            f.Fault = AnswerFault::Exception;
+            f.Code = number(4, 1, 255);
+            used = 5;
+        } else if (kind == "delay") {
+            f.DelayMs = number(4, 0, 60000);
+            used = 5;
+        } else {
+            throw bad("unknown fault \"" + kind + "\" for " + name);
+        }
+        if (words.size() > used) throw bad("too many words");
+        ScheduleFault(i, static_cast<uint64_t>(nth), f);
+        std::string what;
+        for (size_t w = 3; w < used; ++w) what += (w > 3 ? " " : "") + words[w];
+        return name + ": " + what + " on request " + std::to_string(nth) + " from now\n";
+    }
     if (verb == "silent") {
         bool on = onOff(2, true, false);
         SetSilent(i, on);

@@ -34,7 +34,12 @@ struct EmulatorOptions {
     // missing. Tests give a folder of their own so that they never collide.
     std::string RuntimeFolder;
     // Answers leave at the line rate (MFC 9600 baud 8N2 = 11 bits a byte, pump 9600 8N1 = 10 bits).
+    // Paced, a controller also keeps the line's Modbus timing: it answers no earlier than t3.5
+    // after the end of the request on the wire (plus ProcessingMs), and a request that begins
+    // less than t3.5 after the last byte on the line is no frame of its own: it is not answered.
     bool Paced = true;
+    // A controller's time to work out its answer, after t3.5 (paced only).
+    int ProcessingMs = 0;
     // Flow physics and pump timing run this many times faster than real time (> 0).
     double TimeScale = 1.0;
     // Drives the flow physics and pump timing instead of real time × TimeScale when set; it must
@@ -65,6 +70,14 @@ enum class AnswerFault {
     WrongAddress,  // a well-formed answer from another slave address (controllers only)
 };
 
+// A fault for one request a test or operator aims at: the N-th request from now.
+struct ScheduledFault {
+    bool Silent = false;                    // the request is lost: no answer, nothing done
+    AnswerFault Fault = AnswerFault::None;  // the answer spoiled this way
+    int Code = 0;                           // exception code of AnswerFault::Exception
+    int DelayMs = 0;                        // the answer this much later
+};
+
 struct MfcState {
     bool Plugged = true;
     std::string Device;  // the pseudo-terminal behind the link, "/dev/pts/N"; empty when unplugged
@@ -77,6 +90,7 @@ struct MfcState {
     int SelectedTable = 2;
     std::string Gas;  // NameShort of the active table
     uint64_t Requests = 0;  // frames addressed to this controller (CRC valid)
+    uint64_t TooEarly = 0;  // requests that began before the line had been quiet for t3.5
 };
 
 struct PumpState {
@@ -119,6 +133,12 @@ public:
     void SetRefuseSetPoint(Instrument instrument, bool on);  // set-point writes get exception 04
     void SetPumpStuckBusy(bool on);
     void SetPumpError(int code);  // 0 clears; otherwise reported until cleared or re-initialised
+    // A fault for the nth request (1: the next one) that reaches the instrument from now on,
+    // whatever it is; requests are counted per instrument, answered or not. Cleared by
+    // ClearFaults.
+    void ScheduleFault(Instrument instrument, uint64_t nth, ScheduledFault fault);
+    // Requests that have reached the instrument's line since the emulator started.
+    uint64_t RequestsSeen(Instrument instrument) const;
 
     // One line of the command language of moirex-sim's standard input ("mfc-a silent on",
     // "pump error 9", "status", "help"). Returns the reply text (lines ending "\n"); throws

@@ -1,14 +1,12 @@
 #include "sim/PtyPort.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 namespace moirex::sim {
@@ -124,36 +122,16 @@ void PtyPort::ServiceWatch() {
     }
 }
 
-void PtyPort::Write(const uint8_t* data, size_t size, bool paced, int bitsPerByte, const std::atomic<bool>& stop) {
-    if (!IsOpen()) return;
-    using clock = std::chrono::steady_clock;
-    auto byteTime = std::chrono::nanoseconds(static_cast<int64_t>(bitsPerByte * 1e9 / 9600));
-    auto start = clock::now();
-    size_t sent = 0;
-    while (sent < size && !stop.load()) {
-        ServiceWatch();
-        if (!ClientPresent()) {
-            ::tcflush(slave_, TCIFLUSH);  // the rest falls on a closed port
-            return;
-        }
-        size_t chunk = size - sent;
-        if (paced) {
-            // A byte is handed over when its last bit would have arrived. After a late wake-up
-            // the bytes that are due leave together, keeping the line rate.
-            std::this_thread::sleep_until(start + byteTime * static_cast<int64_t>(sent + 1));
-            auto due = static_cast<size_t>((clock::now() - start) / byteTime);
-            chunk = due > sent ? std::min(size - sent, due - sent) : 1;
-        }
-        ssize_t n = ::write(master_, data + sent, chunk);
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EINTR) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                continue;
-            }
-            return;
-        }
-        sent += static_cast<size_t>(n);
+ssize_t PtyPort::WriteNow(const uint8_t* data, size_t size) {
+    if (!IsOpen()) return -1;
+    ServiceWatch();
+    if (!ClientPresent()) {
+        ::tcflush(slave_, TCIFLUSH);  // the answer falls on a closed port
+        return -1;
     }
+    const ssize_t n = ::write(master_, data, size);
+    if (n < 0) return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+    return n;
 }
 
 }  // namespace moirex::sim

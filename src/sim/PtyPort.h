@@ -6,10 +6,10 @@
 // it can do what a real port's last close does — drop the exclusive-use flag and the bytes that
 // nobody read — and answers sent while no client listens are lost as on a real line.
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 
 namespace moirex::sim {
 
@@ -36,9 +36,10 @@ public:
     void ServiceWatch();
     bool ClientPresent() const { return openers_ > 0; }
 
-    // Sends an answer. Paced: one byte every `bitsPerByte` / 9600 s. Stops early when the last
-    // client closes or `stop` becomes true.
-    void Write(const uint8_t* data, size_t size, bool paced, int bitsPerByte, const std::atomic<bool>& stop);
+    // Hands bytes to the client at once, without blocking: the number taken (0 when the line's
+    // queue is full), or -1 when no client holds the port, in which case what nobody read is gone
+    // as on a real line, and the caller drops the rest of its answer.
+    ssize_t WriteNow(const uint8_t* data, size_t size);
 
 private:
     std::string link_;

@@ -140,7 +140,8 @@ TEST_F(PortTest, AnswerFaults) {
 TEST_F(PortTest, CommandLineRefusesWhatItDoesNotKnow) {
     for (const char* line : {"mfc-c silent on", "mfc-a", "mfc-a silent maybe", "mfc-a delay -5", "mfc-a delay x",
                              "pump exception 4", "pump refuse-setpoint on", "mfc-a busy on", "pump error 16",
-                             "mfc-a exception 0", "frobnicate"}) {
+                             "mfc-a exception 0", "frobnicate", "mfc-a at 0 silent", "mfc-a at 2",
+                             "mfc-a at 2 loud", "pump at 1 exception 3", "mfc-a at 1 delay", "mfc-a at 1 crc on"}) {
         SCOPED_TRACE(line);
         EXPECT_THROW(sim->Command(line), std::invalid_argument);
     }
@@ -210,12 +211,92 @@ TEST_F(PortTest, StatusFileFollowsTheTrueState) {
 TEST_F(PortTest, PacedAnswersTakeTheirWireTime) {
     paced = true;
     Start();
-    // The request of 8 bytes crosses the line, then the answer of 13, 11 bits a byte at 9600 baud.
+    // The request of 8 bytes crosses the line, t3.5 of silence, then the answer of 13, 11 bits a
+    // byte at 9600 baud.
     auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(TypeRead().size(), 13u);
     auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, std::chrono::microseconds((8 + 13) * 11 * 1000000 / 9600));
+    EXPECT_GE(took, std::chrono::microseconds(static_cast<int64_t>((8 + 3.5 + 13) * 11 * 1000000 / 9600)));
     EXPECT_LT(took, std::chrono::milliseconds(100));
+}
+
+TEST_F(PortTest, PacedControllerHearsNoRequestWhileTheLineIsBusy) {
+    paced = true;
+    Start();
+    int fd = ::open(Port(Instrument::MfcA).c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(fd, TCSANOW, &t);
+    auto collect = [&](int quietMs) {
+        std::vector<uint8_t> got;
+        for (;;) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, quietMs) <= 0) break;
+            uint8_t b[128];
+            ssize_t n = ::read(fd, b, sizeof b);
+            if (n <= 0) break;
+            got.insert(got.end(), b, b + n);
+        }
+        return got;
+    };
+    // A name read of 25 registers: 55 bytes, 63 ms on the wire. A second request sent while the
+    // answer is under way collides with it: the controller does not take it for a request.
+    const std::vector<uint8_t> name = ReadRequest(1, 0x6022, 25);
+    const std::vector<uint8_t> type = ReadRequest(1, 35, 4);
+    ASSERT_EQ(::write(fd, name.data(), name.size()), 8);
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    ASSERT_EQ(::write(fd, type.data(), type.size()), 8);
+    EXPECT_EQ(collect(100).size(), 55u);
+    EXPECT_EQ(sim->Mfc(Instrument::MfcA).TooEarly, 1u);
+    // After the line has been quiet, the same request is answered.
+    ASSERT_EQ(::write(fd, type.data(), type.size()), 8);
+    EXPECT_EQ(collect(100).size(), 13u);
+    ::close(fd);
+}
+
+TEST_F(PortTest, CommandsNeverWaitForADelayedAnswer) {
+    paced = true;
+    Start();
+    sim->Command("mfc-a delay 3000");
+    std::thread client([&] { Exchange(Port(Instrument::MfcA), ReadRequest(1, 35, 4), 13, 4000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Exchange(Port(Instrument::MfcB), ReadRequest(2, 35, 4), 13).size(), 13u);
+    EXPECT_NE(sim->Command("status").find("mfc-a"), std::string::npos);
+    EXPECT_EQ(sim->Command("mfc-a unplug"), "mfc-a: unplugged\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    client.join();
+    sim->Command("mfc-a plug");
+}
+
+TEST_F(PortTest, FaultAimedAtTheNthRequest) {
+    std::vector<uint8_t> good = TypeRead();
+    ASSERT_EQ(good.size(), 13u);
+    EXPECT_EQ(sim->Command("mfc-a at 2 silent"), "mfc-a: silent on request 2 from now\n");
+    sim->Command("mfc-a at 3 exception 3");
+    EXPECT_EQ(TypeRead(), good);
+    EXPECT_TRUE(TypeRead().empty());
+    std::vector<uint8_t> exception{1, 0x83, 3};
+    AppendModbusCrc(exception);
+    EXPECT_EQ(TypeRead(), exception);
+    EXPECT_EQ(TypeRead(), good);
+    EXPECT_EQ(sim->RequestsSeen(Instrument::MfcA), 5u);
+
+    // A delay on one answer only; a schedule that is cleared does nothing.
+    sim->Command("mfc-a at 1 delay 200");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Exchange(Port(Instrument::MfcA), ReadRequest(1, 35, 4), 13, 400), good);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    sim->Command("mfc-a at 1 silent");
+    sim->Command("mfc-a clear");
+    EXPECT_EQ(TypeRead(), good);
+
+    sim->Command("pump at 2 short");
+    EXPECT_EQ(PumpExchange(Port(Instrument::Pump), "Q"), "/0`\x03\r\n");
+    EXPECT_EQ(PumpExchange(Port(Instrument::Pump), "Q"), "/0\x03\r\n");
+    EXPECT_EQ(PumpExchange(Port(Instrument::Pump), "Q"), "/0`\x03\r\n");
 }
 
 }  // namespace
