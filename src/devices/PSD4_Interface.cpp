@@ -108,8 +108,9 @@ std::unique_ptr<TSerialPort> TPSD4::MakePort(const std::string& port) const {
     com->SetBaudRate(9600);
     com->SetWindowsReadLoopTimeoutMS(PortTiming.WindowsReadLoopTimeoutMS);
     com->SetReadoutTimeoutMS(PortTiming.ReadoutTimeoutMS);
-    // The pump answers well within its read-out window; a later answer counts as lost.
-    com->SetQuietLineMS(PortTiming.ReadoutTimeoutMS);
+    // The pump answers well within its read-out window; an answer later than that counts as
+    // lost, and the line must have been silent half as long again before the next command.
+    com->SetQuietLineMS(PortTiming.ReadoutTimeoutMS + PortTiming.ReadoutTimeoutMS / 2);
     return com;
 }
 
