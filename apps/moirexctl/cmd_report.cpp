@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "model/FluidDesigner.h"
 #include "state/GasMixtures.h"
 #include "state/MixerState.h"
+#include "support/Log.h"
 #include "support/TextFormat.h"
 
 namespace moirexctl {
@@ -46,7 +48,7 @@ void WarnIfUnknown(const GasOption& g, const char* which) {
 }
 
 int RunReport(const std::vector<std::string>& argv) {
-    std::vector<OptionSpec> specs{{"--a"}, {"--a-range"}, {"--b"}, {"--fluid-ugpm"}};
+    std::vector<OptionSpec> specs{{"--a"}, {"--a-range"}, {"--b"}, {"--b-range"}, {"--fluid-ugpm"}};
     for (auto& spec : ReportPageOptionSpecs()) specs.push_back(spec);
     const Args args(argv, specs);
     args.ExpectPositionals(0, 0);
@@ -54,8 +56,13 @@ int RunReport(const std::vector<std::string>& argv) {
     const GasOption gasA = ReadGas(args, "--a");
     const GasOption gasB = ReadGas(args, "--b");
 
-    double rangeMin = 0, rangeMax = 0;  // no range: gas A is never pulsed
-    if (const auto range = args.Value("--a-range")) ParseRange("--a-range", *range, rangeMin, rangeMax);
+    // No range: the flow is taken as given (gas A is never pulsed, gas B never held at 0).
+    double rangeMin = 0, rangeMax = 0;
+    const auto rangeA = args.Value("--a-range");
+    if (rangeA) ParseRange("--a-range", *rangeA, rangeMin, rangeMax);
+    double rangeMinB = 0, rangeMaxB = 0;
+    const auto rangeB = args.Value("--b-range");
+    if (rangeB) ParseRange("--b-range", *rangeB, rangeMinB, rangeMaxB);
 
     const double fluid = ReadFinite(args, "--fluid-ugpm", 0);
     if (fluid < 0) throw UsageError("--fluid-ugpm: a flow cannot be negative: " + *args.Value("--fluid-ugpm"));
@@ -71,11 +78,27 @@ int RunReport(const std::vector<std::string>& argv) {
     }
 
     ValidatedController(mixer.MFCADetails, gasA.gas, rangeMin, rangeMax);
-    ValidatedController(mixer.MFCBDetails, gasB.gas, 0, 0);
+    ValidatedController(mixer.MFCBDetails, gasB.gas, rangeMinB, rangeMaxB);
     WarnIfUnknown(gasA, "A");
     WarnIfUnknown(gasB, "B");
     form.RtIntegerEditY1Flow.SetValue(gasA.flow_ugpm);
     form.RtIntegerEditY2Flow.SetValue(gasB.flow_ugpm);
+
+    // A controller with a range holds the flow within it as the design page does: above the
+    // maximum at the maximum, gas B at or below its minimum at 0. The corrections and the page's
+    // log lines are told on standard error.
+    auto log = std::make_shared<moirex::TLogCapture>();
+    moirex::DefaultDestination().AttachCapture(log);
+    if (rangeA) moirex::FlowUpdateY1(mixer, false);
+    if (rangeB) moirex::FlowUpdateY2(mixer, false);
+    moirex::DefaultDestination().AttachCapture(nullptr);
+    for (const std::string& line : log->Messages("Form")) std::cerr << "moirexctl report: " << line << "\n";
+    const int64_t flowA = form.RtIntegerEditY1Flow.Value();
+    const int64_t flowB = form.RtIntegerEditY2Flow.Value();
+    if (flowA != gasA.flow_ugpm)
+        std::cerr << "moirexctl report: gas A " << gasA.flow_ugpm << " µg/min corrected to " << flowA << " µg/min\n";
+    if (flowB != gasB.flow_ugpm)
+        std::cerr << "moirexctl report: gas B " << gasB.flow_ugpm << " µg/min corrected to " << flowB << " µg/min\n";
 
     // The wanted fluid flow is held within the pump's range, as the fluid flow field holds it.
     form.RtDoubleEditFluidFlow.SetValue(fluid);
@@ -97,7 +120,8 @@ int RunReport(const std::vector<std::string>& argv) {
 const CommandRegistrar registrar({
     "report",
     "machine recipe and mixture report of one segment",
-    "Usage: moirexctl report [--a GAS=UGPM] [--a-range MIN:MAX] [--b GAS=UGPM] [--fluid-ugpm UGPM]\n"
+    "Usage: moirexctl report [--a GAS=UGPM] [--a-range MIN:MAX] [--b GAS=UGPM] [--b-range MIN:MAX]\n"
+    "                        [--fluid-ugpm UGPM]\n"
     "                        [--syringe-ul 12.5] [--ppm-limit 1000000] [--temp 21] [--pressure 1013.25]\n"
     "                        [--comment TEXT] [--hours 0.75]\n"
     "\n"
@@ -108,8 +132,11 @@ const CommandRegistrar registrar({
     "\n"
     "  --a GAS=UGPM        gas A and its flow in whole µg/min; GAS is the name a controller\n"
     "                      reports (Air, N2, O2, Ar, CO2, H2, MIX_087 ...; case-sensitive)\n"
-    "  --a-range MIN:MAX   MFC A's range in g/min; a flow below MIN is pulsed (default: never)\n"
+    "  --a-range MIN:MAX   MFC A's range in g/min; a flow above MAX is held at MAX, a flow below\n"
+    "                      MIN is pulsed (default: no range, the flow as given, never pulsed)\n"
     "  --b GAS=UGPM        gas B and its flow in whole µg/min\n"
+    "  --b-range MIN:MAX   MFC B's range in g/min; a flow above MAX is held at MAX, a flow at or\n"
+    "                      below MIN becomes 0 (default: no range, the flow as given)\n"
     "  --fluid-ugpm UGPM   wanted water flow in µg/min; the pump's achievable flow enters the\n"
     "                      mixture (default 0: no fluid)\n"
     "  --syringe-ul UL     syringe volume in µl (default 12.5)\n"
@@ -119,6 +146,7 @@ const CommandRegistrar registrar({
     "  --comment TEXT      segment name (default \"ID:1\")\n"
     "  --hours H           segment duration in hours (default 0.75)\n"
     "\n"
+    "Flows corrected to a range, and the page's log lines about them, are told on standard error.\n"
     "Exit status: 0, or 3 when the fluid exceeds the ppm limit (the segment would be refused);\n"
     "2 on bad arguments.\n",
     RunReport,
