@@ -6,6 +6,7 @@ packages=(
   libspdlog-dev libfmt-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libmodbus-dev
+  clang libclang-rt-14-dev
   qt6-base-dev libqcustomplot-dev libqcustomplot2.1-qt6 fonts-liberation2
   xvfb xauth desktop-file-utils appstream
 )

@@ -25,3 +25,16 @@ cmake -S . -B build-tsan-ui -DCMAKE_BUILD_TYPE=TSan -DMOIREX_WERROR=ON -DMOIREX_
   >/dev/null
 cmake --build build-tsan-ui -j"$jobs" --target test_ui
 QT_QPA_PLATFORM=offscreen ctest --test-dir build-tsan-ui --output-on-failure --timeout 300 -R '^QtHandOver'
+
+# The parsers under libFuzzer (clang): about 30 s each, on a scratch copy of the seed corpus in
+# fuzz/corpus, so the repository is not written to. A crash fails the run; its input is kept.
+cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Fuzz -DMOIREX_BUILD_FUZZ=ON \
+  -DMOIREX_BUILD_UI=OFF -DMOIREX_BUILD_TESTS=OFF -DMOIREX_BUILD_BENCH=OFF >/dev/null
+harnesses=(modbus_answer pump_answer ini_file program_file sim_request)
+cmake --build build-fuzz -j"$jobs" --target "${harnesses[@]/#/fuzz_}"
+fuzzwork=build-fuzz/work
+for h in "${harnesses[@]}"; do
+  rm -rf "$fuzzwork/$h" && mkdir -p "$fuzzwork/$h"
+  build-fuzz/fuzz/fuzz_"$h" -max_total_time=30 -timeout=10 -print_final_stats=1 \
+    -artifact_prefix="$fuzzwork/$h-" "$fuzzwork/$h" fuzz/corpus/"$h" 2>&1 | tail -n 12
+done
