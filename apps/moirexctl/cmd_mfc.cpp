@@ -149,10 +149,13 @@ nlohmann::json DetailsJson(const TMFCDetails& d) {
 
 // The lines validation writes to the setup feedback for one controller. Controller B (address 2)
 // repeats the unit line after the minimum, as the Setup page does.
-void PrintFeedback(const TMFCDetails& d) {
+void PrintFeedback(const TMFCDetails& d, const std::string& failedStep) {
     std::cout << "Query port : " << d.ComPortName << " Addr:" << d.ModBusAddress << "\n";
     if (!d.Validated) {
-        std::cout << " -> Nothing found on this port\n";
+        if (failedStep.rfind("type read", 0) == 0 || failedStep.empty())
+            std::cout << " -> Nothing found on this port\n";
+        else
+            std::cout << " -> MFC found\n -> Read-out failed: " << failedStep << "\n";
         return;
     }
     std::cout << " -> MFC found\n"
@@ -184,7 +187,7 @@ int RunInfo(const std::vector<std::string>& argv) {
 
     const std::string failedStep = moirex::ReadMFCDetails(d);
     if (args.Flag("--json")) std::cout << DetailsJson(d).dump(2) << "\n";
-    else PrintFeedback(d);
+    else PrintFeedback(d, failedStep);
     std::cout.flush();
     if (!d.Validated) {
         std::cerr << (failedStep.empty() ? d.LastResponse.Status : failedStep) << std::endl;

@@ -34,8 +34,14 @@ bool ValidateController(moirex::TMFCDetails& details, const std::string& port, u
     details.DynamicRangeCull = dynamicRangeCull;
     const std::string failedStep = moirex::ReadMFCDetails(details, clock);
     if (!details.Validated) {
-        sink(" -> Nothing found on this port");
-        if (!failedStep.empty()) sink(" -> " + failedStep);
+        // A controller that answered its type but failed a later step was found, not read.
+        if (failedStep.rfind("type read", 0) == 0 || failedStep.empty()) {
+            sink(" -> Nothing found on this port");
+            if (!failedStep.empty()) sink(" -> " + failedStep);
+        } else {
+            sink(" -> MFC found");
+            sink(" -> Read-out failed: " + failedStep);
+        }
         return false;
     }
     sink(" -> MFC found");

@@ -161,15 +161,13 @@ bool TPSD4::SendCommand(const std::string& aCommand, TSerialResponse& aResponse,
 void TPSD4::SetStatus(const TSerialResponse& aResponse) {
     const std::string& r = aResponse.Response;
     if (r.size() < 3) {
-        // No status character to go by: the pump may be anywhere, so nothing is claimed about
-        // its state, and it is not taken for busy (a stop then ends instead of waiting on an
-        // answer that never comes).
+        // No status character to go by: nothing new is known of the pump, so busy and state stay
+        // as last reported (a pump last seen busy may still be moving).
         const std::string message = kPumpSetStatesFailed + r;
         if (fSink)
             fSink(message);
         else
             DefaultLogger().Send(message);
-        Busy = false;
         return;
     }
     const TStatusRow* row = FindStatusRow(r[2]);

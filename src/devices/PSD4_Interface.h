@@ -118,7 +118,7 @@ public:
     bool SendCommand(const std::string& aCommand, TSerialResponse& aResponse, bool aWantAnswer);
 
     // Decodes the status character (third character of Response) into State and Busy. An answer
-    // shorter than three characters goes to the message sink; Busy is then false, State unchanged.
+    // shorter than three characters goes to the message sink; Busy and State stay as they were.
     void SetStatus(const TSerialResponse& aResponse);
 
     // "Ready, No error", "Busy, Syringe overload - Occurs when ...", "Ready, Undefined".

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <climits>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -65,15 +67,66 @@ std::string LineKey(const std::string& path) {
     return path;
 }
 
+// A line left unsettled is also noted in a file of its own, so that the next program to use the
+// port (moirexctl is one process a command) waits for the late answer too. The monotonic clock
+// is the same for every process of the machine; the note holds the moment of the last noise.
+std::string LineNoteFolder() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && *runtime != '\0') return std::string(runtime) + "/moirex-lines";
+    return "/tmp/moirex-lines-" + std::to_string(::getuid());
+}
+
+std::string LineNotePath(const std::string& key) {
+    std::string name = key;
+    for (char& c : name)
+        if (c == '/') c = '_';
+    return LineNoteFolder() + "/" + name;
+}
+
+void ReadLineNote(const std::string& key, TLineState& line) {
+    FILE* f = std::fopen(LineNotePath(key).c_str(), "r");
+    if (f == nullptr) return;
+    long long ns = 0;
+    if (std::fscanf(f, "%lld", &ns) == 1) {
+        line.Unsettled = true;
+        const SteadyTime::time_point noted{std::chrono::duration_cast<SteadyTime::duration>(std::chrono::nanoseconds(ns))};
+        line.LastRequestEnd = std::max(line.LastRequestEnd, noted);
+    }
+    std::fclose(f);
+}
+
+void WriteLineNote(const std::string& key, const TLineState& line) {
+    const std::string path = LineNotePath(key);
+    if (!line.Unsettled) {
+        ::unlink(path.c_str());
+        return;
+    }
+    ::mkdir(LineNoteFolder().c_str(), 0700);
+    FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr) return;  // no note: this process still knows
+    const auto last = std::max(line.LastByte, line.LastRequestEnd);
+    std::fprintf(f, "%lld\n",
+                 static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(last.time_since_epoch()).count()));
+    std::fclose(f);
+}
+
 TLineState LoadLine(const std::string& key) {
-    std::lock_guard lock(gLinesMutex);
-    auto it = Lines().find(key);
-    return it == Lines().end() ? TLineState{} : it->second;
+    TLineState line;
+    {
+        std::lock_guard lock(gLinesMutex);
+        auto it = Lines().find(key);
+        if (it != Lines().end()) line = it->second;
+    }
+    ReadLineNote(key, line);
+    return line;
 }
 
 void StoreLine(const std::string& key, const TLineState& state) {
-    std::lock_guard lock(gLinesMutex);
-    Lines()[key] = state;
+    {
+        std::lock_guard lock(gLinesMutex);
+        Lines()[key] = state;
+    }
+    WriteLineNote(key, state);
 }
 
 SteadyTime::duration FromMs(double ms) {
@@ -401,8 +454,9 @@ double TSerialPort::CharacterTimeMs() const {
 
 void TSerialPort::LineNeedsQuiet() const {
     const std::string key = LineKey(DevicePath(fPort));
-    std::lock_guard lock(gLinesMutex);
-    Lines()[key].Unsettled = true;
+    TLineState line = LoadLine(key);
+    line.Unsettled = true;
+    StoreLine(key, line);
 }
 
 bool TSerialPort::SettleLine(int fd, const std::string& key) {

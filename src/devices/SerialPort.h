@@ -8,7 +8,8 @@
 // No exchange raises an error: the outcome is a TSerialResponse whose Status is empty on success.
 // The reason the operating system gave for a failure goes to SerialPortLogger().
 //
-// The line's timing is kept per port name for the whole process (both threads): before every
+// The line's timing is kept per port name for the whole process (both threads), and a line left
+// unsettled is noted in the user's runtime folder for the next process that uses it: before every
 // request the line has been silent for at least t3.5 (3.5 character times at the port's
 // settings) since the last byte received; after an exchange that ended without its answer, the
 // next exchange on that port first waits until the line has been quiet for QuietLineMS and throws

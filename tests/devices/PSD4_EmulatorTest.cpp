@@ -208,8 +208,7 @@ TEST_F(EmulatedPump, ErrorStateAndShortAnswerAndSilence) {
     EXPECT_FALSE(pump->Stop());
     emulator->ClearFaults(sim::Instrument::Pump);
 
-    // A short answer: a failed exchange, reported to the caller, the pump taken for not busy,
-    // its state kept.
+    // A short answer: a failed exchange, reported to the caller, busy and state as last reported.
     const EnumPumpState before = pump->State;
     emulator->InjectAnswerFault(sim::Instrument::Pump, sim::AnswerFault::Short);
     pump->Busy = true;
@@ -217,7 +216,7 @@ TEST_F(EmulatedPump, ErrorStateAndShortAnswerAndSilence) {
     EXPECT_EQ(r.Status, kPumpNoStatus + r.Response + "\"");
     EXPECT_THAT(messages, ElementsAre("Set pump states failed. Used string: " + r.Response));
     EXPECT_LT(r.Response.size(), 3u);
-    EXPECT_FALSE(pump->Busy);
+    EXPECT_TRUE(pump->Busy);
     EXPECT_EQ(pump->State, before);
 
     emulator->SetSilent(sim::Instrument::Pump, true);
