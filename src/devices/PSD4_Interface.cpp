@@ -170,6 +170,9 @@ void TPSD4::SetStatus(const TSerialResponse& aResponse) {
             DefaultLogger().Send(message);
         return;
     }
+    // Bytes that do not begin as a pump answer begins ("/0") are no status of the pump, whatever
+    // their third character happens to be.
+    if (r.compare(0, 2, "/0") != 0) return;
     const TStatusRow* row = FindStatusRow(r[2]);
     if (row) State = row->state;
     Busy = row && r[2] == row->busy;

@@ -118,7 +118,8 @@ public:
     bool SendCommand(const std::string& aCommand, TSerialResponse& aResponse, bool aWantAnswer);
 
     // Decodes the status character (third character of Response) into State and Busy. An answer
-    // shorter than three characters goes to the message sink; Busy and State stay as they were.
+    // shorter than three characters goes to the message sink; Busy and State stay as they were,
+    // as they do for an answer that does not begin with "/0".
     void SetStatus(const TSerialResponse& aResponse);
 
     // "Ready, No error", "Busy, Syringe overload - Occurs when ...", "Ready, Undefined".

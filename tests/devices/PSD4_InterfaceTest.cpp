@@ -375,11 +375,14 @@ TEST_F(PumpFixture, SendCommandFramesDecodesAndReports) {
 
     // Answers without a known status character say nothing of what the pump did with the
     // command: failed exchanges, never accepted commands.
-    for (const std::string command : {"A0R", "A1R", "A2R"}) {
+    pump->Busy = true;
+    for (const std::string command : {"A0R", "A2R", "A1R"}) {
         SCOPED_TRACE(command);
         EXPECT_FALSE(pump->SendCommand(command, r, true));
         EXPECT_EQ(r.Status, kPumpNoStatus + r.Response + "\"");
-        EXPECT_FALSE(pump->Busy);
+        EXPECT_EQ(pump->Busy, command != "A1R");  // only a pump answer with an unknown status clears it
+        EXPECT_EQ(pump->State,
+                  EnumPumpState::ps_Syringe_overload__Occurs_when_the_syringe_encounters_excessive_back_pressure);
     }
 }
 
