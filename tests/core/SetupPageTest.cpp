@@ -226,7 +226,7 @@ TEST_F(SetupOnEmulator, AGasSwitchTheControllerRefuses) {
     const std::vector<std::string> lines = Feedback();
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2], " ** Failed to set active gas for MFC B, (index:3) plese try again ** ");
-    EXPECT_EQ(lines.back(), "   " + mixer.MFCBDetails.LastResponse.Response);
+    EXPECT_EQ(lines.back(), "   active gas table 3 (register 0x4139): Modbus exception 4 (3 tries)");
     EXPECT_FALSE(form.CheckBoxGas.Checked());
     EXPECT_TRUE(dlg.shown.empty());
     EXPECT_EQ(mixer.MixerState, TMixerState::msSimulation);
