@@ -3,6 +3,8 @@
 #include "core/BindWindowHandlers.h"
 #include "core/StartUp.h"
 #include "ui/DesignByTargetDialog.h"
+#include "ui/GraphExport.h"
+#include "ui/ProgramFileButtons.h"
 
 namespace moirex::ui {
 
@@ -32,6 +34,8 @@ TMoirexApp::TMoirexApp(TAppOptions options)
                             .Timer1 = [this] { Timer1Timer(run_); }});
     qtDialogs_.SetParent(window_.get());
     AddDesignByTargetButton(*window_, mixer_);
+    AddProgramFileButtons(*window_, mixer_, options.AskProgramPath);
+    AddGraphExport(*window_, mixer_, options.AskGraphPath);
 }
 
 TMoirexApp::~TMoirexApp() {

@@ -13,7 +13,9 @@
 #include "form/Dialogs.h"
 #include "form/Form.h"
 #include "state/MixerState.h"
+#include "ui/GraphExport.h"
 #include "ui/MainWindow.h"
+#include "ui/ProgramFileButtons.h"
 #include "ui/QtDialogs.h"
 #include "ui/QtHandOver.h"
 
@@ -27,6 +29,9 @@ struct TAppOptions {
     std::string PumpPort, MFCAPort, MFCBPort;
     // Adjusts the set-up before start-up (tests: the port list, the instruments' timing).
     std::function<void(TSetupContext&)> Tune;
+    // Instead of the file dialogs of the program files and the graph's export (tests).
+    TAskProgramPath AskProgramPath;
+    TAskGraphPath AskGraphPath;
 };
 
 class TMoirexApp {
