@@ -67,28 +67,26 @@ std::string NumberList(const std::vector<size_t>& numbers) {
     return t;
 }
 
+// One line per gas and for the fluid, short enough for the report pane: the flows themselves are
+// in the segment list.
 void DoseLines(std::vector<std::string>& lines, const TSegmentCheck& s, bool whole) {
     auto named = [](const char* what, const TDoseCheck& d) {
-        return FitLeft(std::string(what) + (d.Name.empty() ? "" : " " + d.Name), 22);
+        return FitLeft(std::string(what) + (d.Name.empty() ? "" : " " + d.Name), 20);
     };
     for (const auto& [what, d] : {std::pair{"Gas A", &s.GasA}, std::pair{"Gas B", &s.GasB}}) {
         if (!d->Present) continue;
-        std::string line = "  " + named(what, *d);
-        if (!whole) line += "flow " + FormatMask(d->Flow_gpm, "0.000 000") + " g/min   ";
-        line += "mass " + Figure(d->Mass_g, "0.000 000", " g") + "   normal volume " +
-                (std::isnan(d->NormalVolume_ml) ? std::string("? (molar mass unknown)")
-                                                : FormatMask(d->NormalVolume_ml, "0.0") + " mln");
+        std::string line = "  " + named(what, *d) + " " + Figure(d->Mass_g, "0.000 000", " g") + "   " +
+                           (std::isnan(d->NormalVolume_ml) ? std::string("? mln (molar mass unknown)")
+                                                           : FormatMask(d->NormalVolume_ml, "0.0") + " mln");
         if (!whole && d == &s.GasA && s.Pulsed < 1.0f) line += "   pulsed " + FormatMask(s.Pulsed * 100.0, "0.0") + " %";
         lines.push_back(line);
     }
     if (s.FluidC.Present) {
         const TDoseCheck& d = s.FluidC;
-        std::string line = "  " + named("Fluid C", d);
-        if (!whole) line += "flow " + FormatMask(d.Flow_gpm, "0.000 000") + " g/min   ";
-        line += "mass " + Figure(d.Mass_g, "0.000 000", " g") + "   volume " + Figure(d.Volume_ml * 1000.0, "0.0", " \u00B5l") +
-                "   syringe strokes " + Figure(d.Strokes, "0.0", "");
-        lines.push_back(line);
-        if (!whole && !s.PumpCommand.empty()) lines.push_back("  " + FitLeft("", 22) + "pump command " + s.PumpCommand);
+        lines.push_back("  " + named("Fluid C", d) + " " + Figure(d.Mass_g, "0.000 000", " g") + "   " +
+                        Figure(d.Volume_ml * 1000.0, "0.0", " \u00B5l") + "   " + Figure(d.Strokes, "0.00", "") +
+                        " syringe strokes");
+        if (!whole && !s.PumpCommand.empty()) lines.push_back("  " + FitLeft("", 20) + " pump command " + s.PumpCommand);
     }
 }
 
@@ -141,7 +139,8 @@ TProgramCheck CheckProgram(const std::vector<TGasItem>& program, const TPumpDeta
 std::vector<std::string> ProgramCheckLines(const TProgramCheck& check) {
     std::vector<std::string> lines;
     lines.push_back("Check of the segment program if started now, " +
-                    FormatDateTime("yyyy-mm-dd hh:mm:ss", check.Start) + " (nothing was sent to the instruments)");
+                    FormatDateTime("yyyy-mm-dd hh:mm:ss", check.Start));
+    lines.push_back("Gases: mass, and volume at 0 \u00BAC, 1013.25 mBar. Fluid: mass, volume at 20 \u00BAC, strokes.");
     if (check.Segments.empty()) {
         lines.push_back("No segment program to check.");
         return lines;
