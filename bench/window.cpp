@@ -10,6 +10,7 @@
 #include <time.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTest>
 #include <algorithm>
@@ -17,10 +18,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "core/RunController.h"
+#include "core/SetupPage.h"
 #include "form/Dialogs.h"
 #include "form/Form.h"
 #include "sim/Emulator.h"
@@ -94,6 +97,121 @@ void Idle(int seconds) {
                 100.0 * cpu / elapsed, elapsed);
 }
 
+// Times every event the loop hands out: the longest one is the longest the loop was blocked.
+class TTimedApplication final : public QApplication {
+public:
+    using QApplication::QApplication;
+    struct TStall {
+        double Ms = 0;
+        QString What;
+    };
+    bool notify(QObject* receiver, QEvent* event) override {
+        if (depth_ > 0 || !timing) return QApplication::notify(receiver, event);
+        ++depth_;
+        QElapsedTimer t;
+        t.start();
+        const int type = event->type();
+        const QString before = context ? context() : QString();
+        const bool result = QApplication::notify(receiver, event);
+        const double ms = t.nsecsElapsed() / 1e6;
+        --depth_;
+        if (ms > 1.0) {
+            stalls.push_back({ms, QString("event %1 to %2 (%3), %4")
+                                      .arg(type)
+                                      .arg(receiver->objectName().isEmpty() ? "unnamed" : receiver->objectName())
+                                      .arg(receiver->metaObject()->className())
+                                      .arg(before)});
+        }
+        ++events;
+        return result;
+    }
+    bool timing = false;
+    std::function<QString()> context;  // what the mixer was doing when the event came
+    std::vector<TStall> stalls;
+    long events = 0;
+
+private:
+    int depth_ = 0;
+};
+
+void Stall(TTimedApplication& qapp, int seconds) {
+    const QString dir = QDir::tempPath() + "/moirex-bench-window-" + QString::number(QCoreApplication::applicationPid());
+    moirex::SetHomeFolder((dir + "/home").toStdString());
+    moirex::sim::EmulatorOptions simOptions;
+    simOptions.RuntimeFolder = (dir + "/ports").toStdString();  // paced, as the real line is
+    moirex::sim::Emulator sim(simOptions);
+    using moirex::sim::Instrument;
+    moirex::ScriptedDialogs dialogs;
+    dialogs.defaultAnswer = true;
+    moirex::ui::TAppOptions options;
+    options.ScriptedDialogs = &dialogs;
+    options.PumpPort = sim.PortPath(Instrument::Pump);
+    options.MFCAPort = sim.PortPath(Instrument::MfcA);
+    options.MFCBPort = sim.PortPath(Instrument::MfcB);
+    options.Tune = [&](moirex::TSetupContext& setup) {
+        setup.ListPorts = [&] {
+            return std::vector<std::string>{options.MFCAPort, options.MFCBPort, options.PumpPort};
+        };
+    };
+    moirex::ui::TMoirexApp app(options);
+    moirex::TForm1& f = app.Form;
+    app.Window().show();
+    if (!QTest::qWaitForWindowExposed(&app.Window())) std::fputs("window not exposed\n", stderr);
+
+    QElapsedTimer validate;
+    validate.start();
+    f.ButtonSetupValidate.Click();
+    const double validateMs = validate.nsecsElapsed() / 1e6;
+    for (moirex::TListBox* list : {&f.ListBox1, &f.ListBox2}) {
+        list->SetItemIndex(list == &f.ListBox1 ? 1 : 0);
+        list->Click();
+    }
+    if (app.Mixer().MixerState != moirex::TMixerState::msReady) {
+        std::printf("stall: the instruments were not set up; no run. The Setup page said:\n%s\n",
+                    f.MemoSetupFeedback.Text().c_str());
+        for (const auto& d : dialogs.shown) std::printf("box: %s\n", d.text.c_str());
+        return;
+    }
+    auto type = [](auto& field, double value) {
+        field.SetFocused(true);
+        field.SetValue(static_cast<decltype(field.Value())>(value));
+        field.KeyUp();
+        field.SetFocused(false);
+    };
+    type(f.RtIntegerEditY1Flow, 10000);
+    type(f.RtIntegerEditY2Flow, 20000);
+    type(f.RtDoubleEditFluidFlow, 300);
+    type(f.RtDoubleEditStepDuration, seconds / 3600.0);
+    f.ButtonAddStep.Click();
+    f.PageControl1.SetActivePageIndex(4);  // the graph redraws during the run
+
+    qapp.context = [&] {
+        static const char* states[] = {"msSimulation", "msReady", "msOperating", "msStopping", "?", "?", "msStopFailed"};
+        std::string last = f.MemoLog.Count() ? f.MemoLog.Line(f.MemoLog.Count() - 1) : std::string();
+        last = last.substr(0, last.find_first_of("\r\n"));
+        return QString("%1, last run log line \"%2\"")
+            .arg(states[static_cast<int>(app.Mixer().MixerState)])
+            .arg(QString::fromStdString(last));
+    };
+    qapp.timing = true;
+    QElapsedTimer run;
+    run.start();
+    f.ButtonApply.Click();
+    while (!(app.Mixer().MixerState == moirex::TMixerState::msReady && !moirex::WorkerRunning(app.Run())) &&
+           run.elapsed() < (seconds + 90) * 1000)
+        QTest::qWait(10);
+    qapp.timing = false;
+    std::sort(qapp.stalls.begin(), qapp.stalls.end(), [](auto& a, auto& b) { return a.Ms > b.Ms; });
+    std::printf("run of %d s on the paced emulator (ended %s after %.0f s, %ld events, %d readings):\n", seconds,
+                app.Mixer().MixerState == moirex::TMixerState::msReady ? "ready" : "NOT ready",
+                run.elapsed() / 1000.0, qapp.events, f.RtDoubleVectorTime.Count() + 0);
+    std::printf("  Validate click (before the run) blocked the loop %.0f ms\n", validateMs);
+    const size_t top = std::min<size_t>(5, qapp.stalls.size());
+    for (size_t i = 0; i < top; ++i)
+        std::printf("  longest stalls #%zu: %.1f ms, %s\n", i + 1, qapp.stalls[i].Ms, qPrintable(qapp.stalls[i].What));
+    QDir(dir).removeRecursively();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -106,12 +224,11 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--skip-run")) run = false;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication qapp(argc, argv);
+    TTimedApplication qapp(argc, argv);
     moirex::InitLogChannels();
     Replot(1000);
     Replot(10000);
     Idle(idleSeconds);
-    (void)run;
-    (void)runSeconds;
+    if (run) Stall(qapp, runSeconds);
     return 0;
 }

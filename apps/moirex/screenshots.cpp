@@ -9,9 +9,12 @@
 #include <QThread>
 #include <cstdio>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "form/Dialogs.h"
 #include "sim/Emulator.h"
+#include "support/Clock.h"
 #include "support/FileLocations.h"
 #include "support/Log.h"
 #include "ui/Application.h"
@@ -45,21 +48,56 @@ int main(int argc, char** argv) {
 
     moirex::sim::EmulatorOptions simOptions;
     simOptions.RuntimeFolder = (dir + "/ports").toStdString();
+    simOptions.Paced = false;  // the pictures need no line timing
     moirex::sim::Emulator sim(simOptions);
     using moirex::sim::Instrument;
 
     moirex::ScriptedDialogs dialogs;
-    dialogs.defaultAnswer = true;
+    dialogs.defaultAnswer = true;  // the gas-line question
+    moirex::ManualClock instrumentClock;
     moirex::ui::TAppOptions options;
     options.ScriptedDialogs = &dialogs;
     options.PumpPort = sim.PortPath(Instrument::Pump);
     options.MFCAPort = sim.PortPath(Instrument::MfcA);
     options.MFCBPort = sim.PortPath(Instrument::MfcB);
+    options.Tune = [&](moirex::TSetupContext& setup) {
+        setup.Instruments.Clk = &instrumentClock;  // no stand-by waits of the pump
+        setup.ListPorts = [&] {
+            return std::vector<std::string>{options.MFCAPort, options.MFCBPort, options.PumpPort};
+        };
+    };
     moirex::InitLogChannels();
     moirex::ui::TMoirexApp moirex(options);
     moirex::TForm1& form = moirex.Form;
     moirex.Window().show();
     Wait([] { return false; }, 500);
+
+    // The operator's path: Validate, a gas for each controller, two segments, Start.
+    form.ButtonSetupValidate.Click();
+    Wait([&] { return !sim.Pump().Busy; }, 20000);
+    for (moirex::TListBox* list : {&form.ListBox1, &form.ListBox2}) {
+        list->SetItemIndex(list == &form.ListBox1 ? 1 : 0);
+        list->Click();
+    }
+    form.PageControl1.SetActivePageIndex(3);
+    auto type = [](auto& field, double value) {
+        field.SetFocused(true);
+        field.SetValue(static_cast<decltype(field.Value())>(value));
+        field.KeyUp();
+        field.SetFocused(false);
+    };
+    type(form.RtIntegerEditY1Flow, 10000);
+    type(form.RtIntegerEditY2Flow, 20000);
+    type(form.RtDoubleEditFluidFlow, 300);
+    type(form.RtDoubleEditStepDuration, 0.5);
+    form.EditStepComments.SetText("humid");
+    form.ButtonAddStep.Click();
+    type(form.RtIntegerEditY1Flow, 20000);
+    type(form.RtDoubleEditFluidFlow, 0);
+    form.EditStepComments.SetText("dry");
+    form.ButtonAddStep.Click();
+    form.ButtonApply.Click();
+    Wait([&] { return form.RtDoubleVectorTime.Count() >= 120; }, 90000);
 
     const char* names[] = {"setup", "pump-and-fluid", "debug", "design", "flows", "log", "pump-info"};
     int failures = 0;
@@ -74,5 +112,8 @@ int main(int argc, char** argv) {
             std::printf("%s\n", qPrintable(file));
         }
     }
+    form.ButtonStop.Click();
+    Wait([&] { return moirex.Mixer().MixerState == moirex::TMixerState::msReady; }, 60000);
+    Wait([] { return false; }, 500);
     return failures ? 1 : 0;
 }

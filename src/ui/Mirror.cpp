@@ -299,7 +299,11 @@ void Mirror(TListBox& control, QListWidget* widget) {
         if (!SameItems(shown->items, control.Items())) {
             shown->items = control.Items();
             w->clear();
-            for (const auto& item : shown->items) w->addItem(Q(item.Text));
+            for (const auto& item : shown->items) {
+                // Port names are often longer than the narrow lists: the whole name as a tip.
+                auto* row = new QListWidgetItem(Q(item.Text), w);
+                row->setToolTip(row->text());
+            }
         }
         if (!shown->guard.fromWidget && w->currentRow() != control.ItemIndex()) {
             w->setCurrentRow(control.ItemIndex());

@@ -16,26 +16,24 @@ namespace {
 constexpr int PanelWidths[TStatusBar::PanelCount] = {220, 310, 290, 200, 250};
 
 QWidget* StatusBar(TStatusBar& control) {
+    // The five panels are wider together (1270 px) than the window, so they are placed at fixed
+    // places, not by a layout: the last one is cut at the window's edge, none is squeezed.
     auto* bar = new QWidget;
     bar->setObjectName(QString::fromStdString(control.Name));
-    auto* row = new QHBoxLayout(bar);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(2);
+    constexpr int height = 19;
+    bar->setFixedHeight(height);
+    bar->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     std::array<QLabel*, TStatusBar::PanelCount> panels{};
+    int x = 0;
     for (int i = 0; i < TStatusBar::PanelCount; ++i) {
-        auto* panel = new QLabel;
+        auto* panel = new QLabel(bar);
         panel->setObjectName(QString("%1.Panel%2").arg(bar->objectName()).arg(i));
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
-        panel->setFixedWidth(PanelWidths[i]);
-        panel->setMinimumHeight(19);
-        row->addWidget(panel);
+        panel->setGeometry(x, 0, PanelWidths[i], height);
+        x += PanelWidths[i] + 2;
         panels[static_cast<size_t>(i)] = panel;
     }
-    row->addStretch(1);
-    // The five panels are wider together (1270 px) than the window; the last one is cut at the
-    // window's edge instead of widening the window.
-    bar->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     Mirror(control, panels);
     return bar;
 }
