@@ -26,7 +26,7 @@ QGroupBox* Group(TGroupBox& control);
 QCheckBox* Check(TCheckBox& control);
 QLineEdit* Edit(TEdit& control, int width = 0);
 QLineEdit* Edit(TIntegerEdit& control, int width = 90);
-QLineEdit* Edit(TRealEdit& control, int width = 110);
+QLineEdit* Edit(TRealEdit& control, int width = 130);
 QListWidget* List(TListBox& control);
 QComboBox* Combo(TComboBox& control);
 QTreeWidget* TabbedList(TTabbedListBox& control);
