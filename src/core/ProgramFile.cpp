@@ -224,8 +224,9 @@ std::string FormatProgramFile(const std::vector<TProgramSegment>& segments, cons
         std::string name = s.Name;
         for (char& c : name)
             if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+        // Quoted also when it begins with "#", which would make the line a comment.
         const bool quote = name.find_first_of(",\"") != std::string::npos ||
-                           (!name.empty() && (name.front() == ' ' || name.back() == ' '));
+                           (!name.empty() && (name.front() == ' ' || name.back() == ' ' || name.front() == '#'));
         if (quote) {
             std::string q = "\"";
             for (char c : name) q += c == '"' ? std::string("\"\"") : std::string(1, c);

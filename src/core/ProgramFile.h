@@ -58,7 +58,7 @@ TProgramFileResult ReadProgramFile(const std::string& path);
 // The file text of a program: the comment lines given (each gets its "# "), the header, then one
 // line per segment (LF line ends). Numbers are written with "." whatever the user's decimal
 // separator, in the shortest text that reads back as the same value. A name with a comma, a double
-// quote or blanks at its ends is written in double quotes; TAB and line breaks, which a name
+// quote, blanks at its ends or a "#" first is written in double quotes; TAB and line breaks, which a name
 // cannot hold, become blanks.
 std::string FormatProgramFile(const std::vector<TProgramSegment>& segments,
                               const std::vector<std::string>& comments = {});

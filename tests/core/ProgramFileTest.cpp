@@ -126,17 +126,19 @@ TEST(ProgramFile, WrittenTextReadsBackToTheSameProgram) {
         {"ID:2", 1.0 / 3.0, 1500, 0, 3000.25, 0, "gIV6000A24000OV24A0GR"},
         {" blank ends ", 1, 1, 0, 0, 0, ""},
         {"tab\there", 1, 1, 0, 0, 0, ""},
+        {"#3 not a comment", 1, 1, 0, 0, 0, ""},
     };
     const std::string text = FormatProgramFile(program, {"saved by a test", "two\nlines"});
     EXPECT_EQ(text.rfind("# saved by a test\n# two lines\n" + std::string(ProgramFileHeader) + "\n", 0), 0u) << text;
     const auto r = ParseProgramFile(text);
     ASSERT_TRUE(r.Ok()) << r.Errors.front();
-    ASSERT_EQ(r.Segments.size(), 4u);
+    ASSERT_EQ(r.Segments.size(), 5u);
     EXPECT_EQ(r.Segments[0].Name, "Flush, \"dry\"");
     EXPECT_EQ(r.Segments[0].PumpCommand, "TR");
     EXPECT_EQ(r.Segments[1].PumpCommand, "gIV6000A24000OV24A0GR");
     EXPECT_EQ(r.Segments[2].Name, " blank ends ");
     EXPECT_EQ(r.Segments[3].Name, "tab here");  // a TAB would split the segment list's columns
+    EXPECT_EQ(r.Segments[4].Name, "#3 not a comment");
     EXPECT_EQ(r.Segments[0].Hours, program[0].Hours);
     EXPECT_EQ(r.Segments[1].Name, "ID:2");
     EXPECT_EQ(r.Segments[1].Hours, program[1].Hours);
