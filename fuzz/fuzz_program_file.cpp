@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "core/ProgramFile.h"
@@ -19,8 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < first.Segments.size(); ++i) {
         const auto& a = first.Segments[i];
         const auto& b = again.Segments[i];
-        if (a.Hours != b.Hours || a.GasA_ugpm != b.GasA_ugpm || a.GasB_ugpm != b.GasB_ugpm || a.Fluid_ugpm != b.Fluid_ugpm)
+        if (a.Hours != b.Hours || a.GasA_ugpm != b.GasA_ugpm || a.GasB_ugpm != b.GasB_ugpm || a.Fluid_ugpm != b.Fluid_ugpm ||
+            a.PumpCommand != b.PumpCommand)
             __builtin_trap();
+        // A name comes back as it was, but for a carriage return inside it, which is written as a blank.
+        if (a.Name.find('\r') == std::string::npos && a.Name != b.Name) __builtin_trap();
     }
     return 0;
 }
