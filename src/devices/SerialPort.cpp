@@ -83,31 +83,46 @@ std::string LineNotePath(const std::string& key) {
     return LineNoteFolder() + "/" + name;
 }
 
+// The folder of the notes, made when missing; usable only when it is this user's own folder (no
+// link, nobody else's), so that no other user can plant or redirect a note.
+bool LineNoteFolderReady(bool make) {
+    const std::string folder = LineNoteFolder();
+    if (make) ::mkdir(folder.c_str(), 0700);
+    struct stat st{};
+    return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (st.st_mode & 0077) == 0;
+}
+
 void ReadLineNote(const std::string& key, TLineState& line) {
-    FILE* f = std::fopen(LineNotePath(key).c_str(), "r");
-    if (f == nullptr) return;
-    long long ns = 0;
-    if (std::fscanf(f, "%lld", &ns) == 1) {
-        line.Unsettled = true;
-        const SteadyTime::time_point noted{std::chrono::duration_cast<SteadyTime::duration>(std::chrono::nanoseconds(ns))};
-        line.LastRequestEnd = std::max(line.LastRequestEnd, noted);
-    }
-    std::fclose(f);
+    const int fd = ::open(LineNotePath(key).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return;
+    char text[32] = {};
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (n <= 0 || !LineNoteFolderReady(false)) return;
+    char* end = nullptr;
+    const long long ns = std::strtoll(text, &end, 10);
+    if (end == text) return;
+    line.Unsettled = true;
+    const SteadyTime::time_point noted{std::chrono::duration_cast<SteadyTime::duration>(std::chrono::nanoseconds(ns))};
+    line.LastRequestEnd = std::max(line.LastRequestEnd, noted);
 }
 
 void WriteLineNote(const std::string& key, const TLineState& line) {
     const std::string path = LineNotePath(key);
     if (!line.Unsettled) {
-        ::unlink(path.c_str());
+        if (LineNoteFolderReady(false)) ::unlink(path.c_str());
         return;
     }
-    ::mkdir(LineNoteFolder().c_str(), 0700);
-    FILE* f = std::fopen(path.c_str(), "w");
-    if (f == nullptr) return;  // no note: this process still knows
+    if (!LineNoteFolderReady(true)) return;  // no note: this process still knows
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return;
     const auto last = std::max(line.LastByte, line.LastRequestEnd);
-    std::fprintf(f, "%lld\n",
-                 static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(last.time_since_epoch()).count()));
-    std::fclose(f);
+    const std::string text =
+        std::to_string(std::chrono::duration_cast<std::chrono::nanoseconds>(last.time_since_epoch()).count()) + "\n";
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    (void)n;
+    ::close(fd);
 }
 
 TLineState LoadLine(const std::string& key) {

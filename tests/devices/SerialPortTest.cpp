@@ -334,6 +334,35 @@ TEST(SerialPort, LateAnswerIsThrownAwayBeforeTheNextRequest) {
     EXPECT_LT(ElapsedMs(again), 100);
 }
 
+TEST(SerialPort, LateAnswerIsThrownAwayByTheNextProcessToo) {
+    // moirexctl is one process a command: the process that lost the answer has ended before it
+    // comes, and the next one must wait for it all the same.
+    ScriptedPeer peer([](const Bytes& request) { return Bytes{request[3], request[3], request[3]}; });
+    const auto length = [](std::span<const uint8_t>) -> size_t { return 3; };
+    const uint8_t first[] = {1, 3, 0, 0xA1, 0, 2, 0, 0};
+    const uint8_t second[] = {1, 3, 0, 0xB2, 0, 2, 0, 0};
+    peer.DelayMs = 150;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        TSerialPort port;
+        ControllerSettings(port, peer.Path());
+        port.SetQuietLineMS(300);
+        const TSerialResponse r = port.SendData(first, sizeof first, true, length);
+        ::_exit(r.Status == kStatusByteTimeout ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    peer.DelayMs = 0;
+    TSerialPort port;
+    ControllerSettings(port, peer.Path());
+    port.SetQuietLineMS(300);
+    const TSerialResponse r = port.SendData(second, sizeof second, true, length);
+    EXPECT_EQ(r.Status, "");
+    ASSERT_EQ(r.ResponseLength, 3);
+    EXPECT_EQ(r.rArray[0], 0xB2);
+}
+
 TEST(SerialPort, CharacterAndFrameTimesFollowTheLineSettings) {
     TSerialPort port;
     EXPECT_NEAR(port.CharacterTimeMs(), 10 / 9.6, 1e-9);  // 8N1
