@@ -87,7 +87,7 @@ SegmentFigures RunSegment(moirex::TMixer& mixer, moirex::sim::Emulator& emu, int
             fig.seconds = clock.MonotonicSeconds() - startSeconds;
         }
     };
-    run.OnHandOver = [&] {
+    run.OnHandOver = [&](const moirex::THandOverReadings&) {
         const double now = clock.MonotonicSeconds();
         if (segmentOver || !run.ThreadData.StepMFCBSet) {
             lastHandOver = -1;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Command.h"
 #include "core/MainThreadHandOver.h"
 #include "core/RunController.h"
 #include "form/Dialogs.h"
@@ -59,8 +60,12 @@ void PrintEntry(const char* prefix, const std::string& entry) {
 
 }  // namespace
 
-RunSession::RunSession(moirex::TMixer& mixer, std::string dataPath, std::function<int()> stopSignals)
-    : mixer_(mixer), dataPath_(std::move(dataPath)), stopSignals_(std::move(stopSignals)) {}
+RunSession::RunSession(moirex::TMixer& mixer, std::string dataPath, std::function<int()> stopSignals,
+                       std::function<int()> firstStopSignal)
+    : mixer_(mixer),
+      dataPath_(std::move(dataPath)),
+      stopSignals_(std::move(stopSignals)),
+      firstStopSignal_(std::move(firstStopSignal)) {}
 
 int RunSession::Run() {
     moirex::TForm1& form = mixer_.Form;
@@ -92,7 +97,7 @@ int RunSession::Run() {
     PrintShownSince(mixer_.Dlg, shownBefore);
     if (mixer_.MixerState != moirex::TMixerState::msOperating) {
         std::cerr << "moirexctl run: the run did not start" << std::endl;
-        return 1;
+        return ExitFailed;
     }
     if (run.DataFile.IsOpen() && !run.DataFile.Failed()) std::cout << "Run data file: " << run.DataFile.Path() << std::endl;
 
@@ -147,6 +152,19 @@ int RunSession::Run() {
         if (workerGone && mixer_.MixerState == moirex::TMixerState::msReady) {
             show(true);
             std::cout << "Run ended: every flow stopped." << std::endl;
+            switch (run.StopCause) {
+                case moirex::TStopCause::scOutage:
+                    std::cerr << "moirexctl run: stopped by the outage limit before the program's end" << std::endl;
+                    return ExitOutageStop;
+                case moirex::TStopCause::scStopButton: {
+                    const int signal = firstStopSignal_();
+                    std::cerr << "moirexctl run: stopped on a signal before the program's end" << std::endl;
+                    return signal > 0 ? 128 + signal : ExitFailed;
+                }
+                case moirex::TStopCause::scProgramEnd:
+                case moirex::TStopCause::scNone:
+                    break;
+            }
             return 0;
         }
         if (workerGone && mixer_.MixerState == moirex::TMixerState::msStopFailed) {
@@ -161,7 +179,7 @@ int RunSession::Run() {
                 show(true);
                 for (const std::string& line : stopFailure) std::cerr << line << std::endl;
                 std::cerr << moirex::CouldNotStopFlow << std::endl;
-                return 4;
+                return ExitStopFailed;
             }
             if (now - lastRetry >= StopRetryPeriodSeconds) {
                 lastRetry = now;

@@ -13,13 +13,19 @@ namespace moirexctl {
 class RunSession {
 public:
     // mixer: msReady with the segment program built. dataPath: the --data file, or empty for the
-    // run data file beside the recipe file. stopSignals: how many stop signals (SIGINT, SIGTERM)
-    // have arrived so far.
-    RunSession(moirex::TMixer& mixer, std::string dataPath, std::function<int()> stopSignals);
+    // run data file beside the recipe file. stopSignals: how many stop signals (SIGINT, SIGTERM,
+    // SIGHUP) have arrived so far; firstStopSignal: the number of the first of them (0 while none
+    // has).
+    RunSession(moirex::TMixer& mixer, std::string dataPath, std::function<int()> stopSignals,
+               std::function<int()> firstStopSignal = [] { return 0; });
 
-    // Exit status: 0 after a confirmed stop, 1 when Start was refused, 4 when the flows could not
-    // be confirmed stopped.
+    // Exit status, every flow confirmed stopped: 0 when the program ran to its end, 128 + the
+    // signal's number after a stop on a signal, ExitOutageStop after a stop by the outage limit.
+    // 1 when Start was refused; ExitStopFailed when the flows could not be confirmed stopped.
     int Run();
+
+    static constexpr int ExitStopFailed = 4;
+    static constexpr int ExitOutageStop = 5;
 
     // Between repeats of a stop procedure that could not confirm the stop, and how long to go on.
     double StopRetryPeriodSeconds = 5;
@@ -29,6 +35,7 @@ private:
     moirex::TMixer& mixer_;
     std::string dataPath_;
     std::function<int()> stopSignals_;
+    std::function<int()> firstStopSignal_;
 };
 
 }  // namespace moirexctl

@@ -36,8 +36,13 @@ namespace moirexctl {
 namespace {
 
 std::atomic<int> gSignals{0};
+std::atomic<int> gFirstSignal{0};  // its number gives the exit status of a stop on a signal
 
-extern "C" void OnStopSignal(int) { gSignals.fetch_add(1); }
+extern "C" void OnStopSignal(int signal) {
+    int none = 0;
+    gFirstSignal.compare_exchange_strong(none, signal);
+    gSignals.fetch_add(1);
+}
 
 void InstallStopSignals() {
     struct sigaction sa {};
@@ -71,12 +76,15 @@ void Print(const std::string& line) { std::cout << line << std::endl; }
 
 int RunRun(const std::vector<std::string>& argv) {
     const Args args(argv, {{"--pump"}, {"--mfc-a"}, {"--mfc-b"}, {"--gas-a"}, {"--gas-b"}, {"--data"},
-                           {"--yes", false}, {"--syringe-ul"}});
+                           {"--yes", false}, {"--syringe-ul"}, {"--stop-retry-s"}});
     args.ExpectPositionals(1, 1);
     const std::string programPath = args.Positionals()[0];
     const std::string gasA = Required(args, "--gas-a", "MFC A's gas (table number 2 to 11, or gas name)");
     const std::string gasB = Required(args, "--gas-b", "MFC B's gas (table number 2 to 11, or gas name)");
     const double syringe = args.Real("--syringe-ul", 12.5);
+    const double stopRetry = args.Real("--stop-retry-s", 60);
+    if (!(stopRetry >= 0) || stopRetry > 86400)
+        throw UsageError("--stop-retry-s: seconds from 0 to 86400: " + *args.Value("--stop-retry-s"));
     if (!(syringe > 0) || syringe > 1e6)
         throw UsageError("--syringe-ul: the syringe volume must lie above 0 µl: " + *args.Value("--syringe-ul"));
     // The whole program is read before any instrument is touched: a bad line and nothing runs.
@@ -199,7 +207,8 @@ int RunRun(const std::vector<std::string>& argv) {
         Print("  " + line);
     }
 
-    RunSession session(mixer, dataPath, [] { return gSignals.load(); });
+    RunSession session(mixer, dataPath, [] { return gSignals.load(); }, [] { return gFirstSignal.load(); });
+    session.StopRetryLimitSeconds = stopRetry;
     return session.Run();
 }
 
@@ -207,7 +216,7 @@ const CommandRegistrar registrar({
     "run",
     "run a segment program on the instruments (or the emulator), without the window",
     "Usage: moirexctl run PROGRAM [--pump PORT --mfc-a PORT --mfc-b PORT] --gas-a GAS --gas-b GAS\n"
-    "                     [--data FILE] [--yes] [--syringe-ul 12.5]\n"
+    "                     [--data FILE] [--yes] [--syringe-ul 12.5] [--stop-retry-s 60]\n"
     "\n"
     "Reads the segment program PROGRAM (CSV: name,hours,gas_a_ugpm,gas_b_ugpm,fluid_ugpm; see the\n"
     "README), starts as the window starts (its configuration file and logging), brings the\n"
@@ -228,11 +237,16 @@ const CommandRegistrar registrar({
     "                     recipe file in Userdata): one CSV row per reading of the worker\n"
     "  --yes              answer the gas-line question with yes (otherwise type yes)\n"
     "  --syringe-ul UL    the pump's syringe volume in µl (default 12.5)\n"
+    "  --stop-retry-s S   how long a stop that could not be confirmed is repeated (every 5 s)\n"
+    "                     before moirexctl gives up with status 4 (default 60)\n"
     "\n"
-    "Exit status: 0 after a run whose stop was confirmed; 1 when the instruments could not be\n"
-    "brought up or the gases were not confirmed; 2 on bad arguments, a bad program file or a gas\n"
-    "the program does not know (nothing runs); 4 when the flows could not be confirmed stopped\n"
-    "after a minute of retries (power the mixer off by hand).\n",
+    "Exit status: 0 when the program ran to its end and every flow was confirmed stopped; 128 + the\n"
+    "signal's number (130 for Ctrl-C, 143 for SIGTERM, 129 for SIGHUP) after a stop on a signal,\n"
+    "every flow confirmed stopped; 5 when MFC A or MFC B did not answer for longer than the outage\n"
+    "limit and the run stopped by itself, every flow confirmed stopped; 1 when the instruments could\n"
+    "not be brought up, the gases were not confirmed or Start was refused (nothing runs); 2 on bad\n"
+    "arguments, a bad program file or a gas the program does not know (nothing runs); 4 when the\n"
+    "flows could not be confirmed stopped after a minute of retries (power the mixer off by hand).\n",
     RunRun,
 });
 

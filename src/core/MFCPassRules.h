@@ -15,9 +15,10 @@
 // Elapsed time comes from the monotonic clock (TTotalizerSample::Seconds), never from date-time
 // values, so a clock change cannot stretch a segment's average. Date-times are only logged.
 //
-// The worker's loop uses it as: BeginPass; hand-over; read the totalizer and MFC B (on a failed
-// read: the memo line, hand-over, 1 s pause, next pass); Pass; write the set-point it names and
-// log the matching line; 50 ms pause. After the loop: FinalSetPoint.
+// The worker's loop uses it as: BeginPass; hand-over (a stop request ends the loop here); read
+// the totalizer (on a failed read: the memo line, hand-over, 1 s pause, next pass); read MFC B
+// (a failed read only marks B's flow -1); Pass; write the set-point it names and log the matching
+// line; 50 ms pause. After the loop: FinalSetPoint.
 
 #include <cstdint>
 #include <string>
@@ -54,7 +55,8 @@ struct TPassDecision {
 
 // Memo lines of the worker (each ends in CR LF).
 inline constexpr const char* CouldNotTalkToMFCA = "Could not talk to MFC A, sleep 1 second.";
-inline constexpr const char* CouldNotTalkToMFCB = "Could not talk to MFC B, sleep 1 second.";
+// MFC B is only sampled: gas A's control goes on while it is silent.
+inline constexpr const char* CouldNotTalkToMFCB = "Could not talk to MFC B, gas A control goes on; MFC B again in 1 second.";
 // " Thread: <name> flow set to :<flow> g/min" or " Thread: Failed to set <name> flow to :<flow> g/min".
 std::string SetFlowMemoLine(const std::string& MFCName, double Flow, bool ok);
 // "<hh:mm:ss:zzz> MFC A: permanent stop", the last memo line of the worker.

@@ -18,6 +18,8 @@ constexpr uint32_t kReadoutMs = 50;
 constexpr uint32_t kSetFlowReadoutMs = 75;
 constexpr int64_t kPassPauseMs = 50;
 constexpr int64_t kFailurePauseMs = 1000;
+// While MFC B does not answer, its flow is asked for again after this long; gas A's passes go on.
+constexpr double kMFCBRetrySeconds = 1.0;
 constexpr int32_t kMFCBAddress = 2;
 
 void Log(const std::string& line) { FormLogger().Send(line); }
@@ -119,6 +121,9 @@ void TMFCThread::Execute() {
         Stopped.store(false);
         HandOver();
         aMessage.clear();
+        // A stop request that this hand-over brought ends the loop now: the rest of the pass
+        // would only keep MFC A at its set-point longer.
+        if (ToStop.load()) break;
 
         Log("Thread. Loop: " + std::to_string(i));
         Log("Reading MFC A Totalizer");
@@ -135,16 +140,21 @@ void TMFCThread::Execute() {
         }
         const TTotalizerSample sample{TotalizerNow, clock_.MonotonicSeconds(), Now()};
 
-        if (!ReadFlow(GasBPort, kMFCBAddress, GasBFlowObserved)) {
-            GasBFlowObserved = -1;
-            Log(CouldNotTalkToMFCB);
-            aMessage = CouldNotTalkToMFCB;
-            aMessage += CRLF;
-            HandOver();
-            clock_.SleepMs(kFailurePauseMs);
-            continue;
+        // MFC B is only sampled here: a failed read shows its flow as -1, but gas A's control goes
+        // on (an outage of B must not freeze MFC A at whatever it was last set to). While B stays
+        // silent it is asked again once a second, so its time-outs do not slow A's passes.
+        if (sample.Seconds >= nextMFCBRead_) {
+            if (ReadFlow(GasBPort, kMFCBAddress, GasBFlowObserved)) {
+                nextMFCBRead_ = 0;
+                Log("Thread. Gas B flow read on port " + GasBPort + " Flow: " + FormatGeneral(GasBFlowObserved));
+            } else {
+                GasBFlowObserved = -1;
+                nextMFCBRead_ = clock_.MonotonicSeconds() + kMFCBRetrySeconds;
+                Log(CouldNotTalkToMFCB);
+                aMessage += CouldNotTalkToMFCB;
+                aMessage += CRLF;
+            }
         }
-        Log("Thread. Gas B flow read on port " + GasBPort + " Flow: " + FormatGeneral(GasBFlowObserved));
 
         const TPassDecision d = rules.Pass(sample, MFCD.CurrentSetFlow, MFCD.CurrentObservedFlow);
         for (const std::string& line : d.Log) Log(line);

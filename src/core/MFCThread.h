@@ -3,10 +3,13 @@
 // from Start to the end of the stop procedure.
 //
 // Each pass reads MFC A (set-point, measured flow, totalizer) and MFC B's measured flow, lets
-// TMFCPassRules decide the set-point of MFC A and writes it. Once a pass it hands over to the main
-// thread (DataExchange, run there through the hand-over while the worker waits): the tick's new
-// segment and stop request come in, the readings and the memo lines go out. After the loop MFC A
-// gets a zero set-point, Stopped becomes true, and one last hand-over follows.
+// TMFCPassRules decide the set-point of MFC A and writes it. MFC B is only sampled: while it does
+// not answer its flow reads -1 and it is asked again once a second, but gas A's control goes on.
+// Once a pass it hands over to the main thread (DataExchange, run there through the hand-over
+// while the worker waits): the tick's new segment and stop request come in, the readings and the
+// memo lines go out. After the loop MFC A
+// gets a zero set-point, Stopped becomes true, and one last hand-over follows. A stop request
+// ends the loop right after the hand-over that brought it.
 //
 // Across threads without the hand-over only Stopped, ToStop's copy and the end of the body are
 // read; they are atomics. Everything else of the worker is touched on the main thread only inside
@@ -80,6 +83,7 @@ private:
     std::thread thread_;
     std::atomic<bool> bodyEnded_{false};
     bool handOverClosed_ = false;  // worker only
+    double nextMFCBRead_ = 0;       // worker only: monotonic time of MFC B's next read after a failure
 };
 
 }  // namespace moirex

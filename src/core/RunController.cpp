@@ -4,8 +4,10 @@
 #include <chrono>
 #include <filesystem>
 #include <exception>
+#include <future>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "config/RunRecords.h"
 #include "core/MFCThread.h"
@@ -38,7 +40,9 @@ void RunLog(TRunContext& ctx, const std::string& msg) {
 
 // One row of the run data file for the readings just handed over.
 void AddRunDataRow(TRunContext& ctx) {
-    const size_t segment = static_cast<size_t>(std::max<int32_t>(ctx.Mixer.CurrentStep, 0)) + 1;
+    // 0 once the program has ended or a stop was asked for: the stop procedure's readings belong
+    // to no segment (CurrentStep is back at 0 and would name the first).
+    const auto segment = static_cast<size_t>(RunningSegment(ctx));
     if (!ctx.DataFile.Add(NowOf(ctx), ctx.Clk.MonotonicSeconds() - ctx.RunStartSeconds, segment, ctx.Mixer.FlowStatus))
         RunLog(ctx, ctx.DataFile.FailureText());
 }
@@ -49,10 +53,29 @@ void SetupFeedback(TRunContext& ctx, const std::string& line) {
     if (ctx.OnLogLine) ctx.OnLogLine(memo, line);
 }
 
-// The pump driver's messages for the operator go to the run log: nothing in the tick or the
-// stop procedure may wait for a click.
-TPumpMessageSink PumpSink(TRunContext& ctx) {
-    return [&ctx](const std::string& message) { RunLog(ctx, message); };
+// Runs an instrument exchange of the tick or the stop procedure on a helper thread, and serves the
+// worker's hand-overs on the main thread until it is done. A pump exchange takes a second or more
+// (on every tick while the pump refuses its command); meanwhile the worker must still receive a
+// new segment's gas A and its stop request, and hand its readings over, or MFC A would hold the
+// previous segment's set-point for as long as the exchange lasts. The exchange itself touches no
+// mixer state: what it has to tell the operator comes back with its result.
+template <typename Exchange>
+auto WhileServingHandOvers(TRunContext& ctx, Exchange exchange) -> decltype(exchange()) {
+    auto job = std::async(std::launch::async, std::move(exchange));
+    while (job.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready)
+        ctx.HandOver.processPending();
+    return job.get();
+}
+
+// The pump driver's messages for the operator, collected on the exchange's thread and put into
+// the run log afterwards: nothing in the tick or the stop procedure may wait for a click.
+struct TPumpOutcome {
+    bool Ok = false;
+    std::vector<std::string> Messages;
+};
+
+void LogPumpMessages(TRunContext& ctx, const TPumpOutcome& outcome) {
+    for (const std::string& message : outcome.Messages) RunLog(ctx, message);
 }
 
 // The raw set-point write of a controller, no log line.
@@ -129,18 +152,78 @@ void ShowReadings(TRunContext& ctx, const TGasItem& A, const TGasItem& B) {
 
 // The pump command of a segment: connect, stop, send. Accepted only when the command's answer
 // came back and the pump reports no error; a pump that never answered is not dosing.
-bool SendPumpCommand(TRunContext& ctx, const std::string& command) {
-    TPSD4 pump(PumpSink(ctx), ctx.Clk);
-    pump.PortTiming = ctx.PumpTiming;
-    if (!pump.Connect(ctx.Mixer.PumpDetails.Port)) return false;
-    if (!pump.Stop()) return false;
-    TSerialResponse r;
-    if (!pump.SendCommand(command, r, true)) return false;
-    return r.Status.empty() && pump.State == EnumPumpState::ps_No_error;
+TPumpOutcome SendPumpCommand(TRunContext& ctx, const std::string& command) {
+    const std::string port = ctx.Mixer.PumpDetails.Port;
+    const TPumpPortTiming timing = ctx.PumpTiming;
+    Clock& clock = ctx.Clk;
+    return WhileServingHandOvers(ctx, [port, timing, &clock, command] {
+        TPumpOutcome outcome;
+        TPSD4 pump([&outcome](const std::string& m) { outcome.Messages.push_back(m); }, clock);
+        pump.PortTiming = timing;
+        if (!pump.Connect(port) || !pump.Stop()) return outcome;
+        TSerialResponse r;
+        if (!pump.SendCommand(command, r, true)) return outcome;
+        outcome.Ok = r.Status.empty() && pump.State == EnumPumpState::ps_No_error;
+        return outcome;
+    });
+}
+
+// The stop procedure's pump stop: connect (its result is not used), stop.
+TPumpOutcome StopPump(TRunContext& ctx) {
+    const std::string port = ctx.Mixer.PumpDetails.Port;
+    const TPumpPortTiming timing = ctx.PumpTiming;
+    Clock& clock = ctx.Clk;
+    return WhileServingHandOvers(ctx, [port, timing, &clock] {
+        TPumpOutcome outcome;
+        TPSD4 pump([&outcome](const std::string& m) { outcome.Messages.push_back(m); }, clock);
+        pump.PortTiming = timing;
+        pump.Connect(port);
+        outcome.Ok = pump.Stop();
+        return outcome;
+    });
 }
 
 double SegmentHoursSoFar(const TRunContext& ctx) {
     return (ctx.Clk.MonotonicSeconds() - ctx.StepStartSeconds) / 3600.0;
+}
+
+// Hands a segment's gas A to the worker; its next hand-over takes it over.
+void HandOverGasA(TRunContext& ctx, const TGasItem& A) {
+    RunLog(ctx, "A Handled");
+    ctx.ThreadData.In_MixD = A;
+    ctx.ThreadData.In_NewSegment = true;
+    ctx.ThreadData.StepMFCASet = true;
+}
+
+TGasItem GasAOf(const TGasItem& segment) {
+    TComponentDictionary byInstrument;
+    ComponentsByInstrument(segment, byInstrument);
+    return ComponentOr(byInstrument, "0");
+}
+
+// The outage limit: true when MFC A or MFC B has had no reading for longer than it; the run then
+// stops by itself (logged), as when Stop is pressed.
+bool OutageLimitReached(TRunContext& ctx) {
+    TMixer& m = ctx.Mixer;
+    const double now = ctx.Clk.MonotonicSeconds();
+    auto track = [now](double& since, double reading) {
+        if (reading != -1) since = -1;
+        else if (since < 0) since = now;
+    };
+    track(ctx.OutageSinceA, m.FlowStatus.MFCA);
+    track(ctx.OutageSinceB, m.FlowStatus.MFCB);
+    if (!(m.OutageStop_s > 0)) return false;
+    for (const auto& [since, name] : {std::pair{ctx.OutageSinceA, "MFC A"}, std::pair{ctx.OutageSinceB, "MFC B"}}) {
+        if (since < 0 || now - since <= m.OutageStop_s) continue;
+        RunLog(ctx, std::string(name) + " has not answered for " + FormatGeneral(m.OutageStop_s) +
+                        " s (outage limit): the run stops");
+        if (ctx.StopCause == TStopCause::scNone) ctx.StopCause = TStopCause::scOutage;
+        m.MixerState = TMixerState::msStopping;
+        m.FlowStatus.SegmentAverage = 0;
+        m.Form.RzLEDDisplay1.SetCaption("Stopping");
+        return true;
+    }
+    return false;
 }
 
 void OperatingPass(TRunContext& ctx) {
@@ -151,10 +234,12 @@ void OperatingPass(TRunContext& ctx) {
         // The program has no segment at this position (it cannot change during a run): end it.
         m.MixerState = TMixerState::msStopping;
         m.CurrentStep = 0;
+        if (ctx.StopCause == TStopCause::scNone) ctx.StopCause = TStopCause::scProgramEnd;
         RunLog(ctx, "Tick:Stop");
         return;
     }
-    const TGasItem& s = m.StepProgram[static_cast<size_t>(m.CurrentStep)];
+    // A copy: the hand-overs served during the instrument exchanges below run on this thread.
+    const TGasItem s = m.StepProgram[static_cast<size_t>(m.CurrentStep)];
 
     TComponentDictionary byInstrument;
     ComponentsByInstrument(s, byInstrument);
@@ -169,12 +254,7 @@ void OperatingPass(TRunContext& ctx) {
         td.SomethingToTell = false;
     }
 
-    if (!td.StepMFCASet) {
-        RunLog(ctx, "A Handled");
-        td.In_MixD = A;
-        td.In_NewSegment = true;
-        td.StepMFCASet = true;
-    }
+    if (!td.StepMFCASet) HandOverGasA(ctx, A);
 
     if (!td.StepMFCBSet) {
         RunLog(ctx, "B Handled");
@@ -184,24 +264,29 @@ void OperatingPass(TRunContext& ctx) {
     if (!td.StepPumpSet) {
         const std::string command = C.PumpCommand.empty() ? NoFluidPumpCommand : C.PumpCommand;
         RunLog(ctx, "C Trying to handle (Pump command:'" + command + "')");
-        if (SendPumpCommand(ctx, command)) {
+        const TPumpOutcome outcome = SendPumpCommand(ctx, command);
+        LogPumpMessages(ctx, outcome);
+        if (outcome.Ok) {
             td.StepPumpSet = true;
             RunLog(ctx, "C Handled (Pump command:'" + command + "')");
         } else {
             RunLog(ctx, "C Failed to set pump command");
         }
     }
+    // A Stop pressed while the exchanges above ran (the window's events are served with the
+    // hand-overs) is not undone by the segment clock below.
+    if (m.MixerState != TMixerState::msOperating) return;
 
-    if (m.FlowStatus.MFCA == -1 || m.FlowStatus.MFCB == -1) {
-        m.Form.RzLEDDisplay1.SetCaption(kTryingToCommunicate);
-        return;
-    }
+    if (OutageLimitReached(ctx)) return;
+    const bool readingMissing = m.FlowStatus.MFCA == -1 || m.FlowStatus.MFCB == -1;
 
     const double hoursSoFar = SegmentHoursSoFar(ctx);
     m.RunStatusText = "Operating, step: " + std::to_string(m.CurrentStep + 1) + "/" +
                       std::to_string(segments) + ", time left:" +
                       FormatMask(s.StepTime - hoursSoFar, "0.00") + " hours.";
 
+    // The segment clock runs on while a reading is missing: a segment whose time is up ends, and
+    // so does the program, also while an instrument is silent.
     // A segment of no duration ends at the first tick that reaches it, also when the clock has
     // not moved since the segment began.
     if (s.StepTime < hoursSoFar || s.StepTime <= 0) {
@@ -210,18 +295,22 @@ void OperatingPass(TRunContext& ctx) {
         td.StepPumpSet = false;
         if (m.CurrentStep + 1 < segments) {
             m.CurrentStep += 1;
-            td.In_NewSegment = true;
             m.StepStartTime = NowOf(ctx);
             ctx.StepStartSeconds = ctx.Clk.MonotonicSeconds();
             RunLog(ctx, "Tick:Next Step: " + std::to_string(m.CurrentStep));
+            // Gas A of the new segment goes to the worker in this same tick: the worker must not
+            // take the segment change with the previous segment's gas A (a pulsed segment's
+            // re-base would open MFC A into the next one), nor wait a tick for it.
+            HandOverGasA(ctx, GasAOf(m.StepProgram[static_cast<size_t>(m.CurrentStep)]));
         } else {
             m.MixerState = TMixerState::msStopping;
             m.CurrentStep = 0;
+            if (ctx.StopCause == TStopCause::scNone) ctx.StopCause = TStopCause::scProgramEnd;
             RunLog(ctx, "Tick:Stop");
         }
     }
 
-    m.Form.RzLEDDisplay1.SetCaption(m.RunStatusText);
+    m.Form.RzLEDDisplay1.SetCaption(readingMissing ? kTryingToCommunicate : m.RunStatusText);
 }
 
 }  // namespace
@@ -239,8 +328,12 @@ TRunContext::~TRunContext() {
 
 bool WorkerRunning(const TRunContext& ctx) { return ctx.MFCThread != nullptr; }
 
+int32_t RunningSegment(const TRunContext& ctx) {
+    return ctx.Mixer.MixerState == TMixerState::msOperating ? ctx.Mixer.CurrentStep + 1 : 0;
+}
+
 bool SetMFCFlow(TRunContext& ctx, TMFCDetails details, double flow) {
-    const bool ok = WriteSetPoint(details, flow);
+    const bool ok = WhileServingHandOvers(ctx, [&details, flow] { return WriteSetPoint(details, flow); });
     if (ok)
         RunLog(ctx, details.MFCName + " flow set to :" + FormatGeneral(flow) + " g/min");
     else
@@ -288,7 +381,7 @@ void StartThread(TRunContext& ctx) {
         ctx.Mixer.MFCBDetails.ComPortName, [&ctx](const std::string& msg) { RunLog(ctx, msg); });
     ctx.MFCThread->OnHandOver = [&ctx] {
         AddRunDataRow(ctx);
-        if (ctx.OnHandOver) ctx.OnHandOver();
+        if (ctx.OnHandOver) ctx.OnHandOver(THandOverReadings{ctx.Mixer.FlowStatus, RunningSegment(ctx)});
     };
 }
 
@@ -320,6 +413,9 @@ void ButtonApplyClick(TRunContext& ctx) {
     // Readings of an earlier run must not stand for this one until the worker's first hand-over.
     ctx.ThreadData.SomethingToTell = false;
     m.FlowStatus.Reset();
+    ctx.StopCause = TStopCause::scNone;
+    ctx.OutageSinceA = -1;
+    ctx.OutageSinceB = -1;
     m.CurrentStep = 0;
     m.StepStartTime = now;
     ctx.StepStartSeconds = ctx.Clk.MonotonicSeconds();
@@ -352,6 +448,8 @@ void ButtonStopClick(TRunContext& ctx) {
         return;
     }
     FormLogger().Send("Stop mixture button clicked");
+    if (m.MixerState == TMixerState::msOperating && ctx.StopCause == TStopCause::scNone)
+        ctx.StopCause = TStopCause::scStopButton;
     m.Form.RzLEDDisplay1.SetCaption("Stopping");
     m.MixerState = TMixerState::msStopping;
     m.FlowStatus.SegmentAverage = 0;
@@ -362,13 +460,11 @@ void ButtonStopClick(TRunContext& ctx) {
 void StopMixer(TRunContext& ctx) {
     TMixer& m = ctx.Mixer;
 
-    bool fluidStopped = false;
-    {
-        TPSD4 pump(PumpSink(ctx), ctx.Clk);
-        pump.PortTiming = ctx.PumpTiming;
-        pump.Connect(m.PumpDetails.Port);
-        fluidStopped = pump.Stop();
-    }
+    // The pump first, so that no fluid is dosed into a stream that no longer carries it away;
+    // the worker keeps gas A on target meanwhile.
+    const TPumpOutcome pump = StopPump(ctx);
+    LogPumpMessages(ctx, pump);
+    const bool fluidStopped = pump.Ok;
     SetupFeedback(ctx, FormatDateTime("hh:nn:ss.zzz", NowOf(ctx)) +
                            (fluidStopped ? " Pump stopped" : " Failed to stop pump"));
 

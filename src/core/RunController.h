@@ -17,6 +17,11 @@
 // A run has ended when MixerState is msReady or msStopFailed after it was msOperating, and
 // WorkerRunning(run) is false.
 //
+// The tick's and the stop procedure's instrument exchanges (MFC B's set-point, the pump) run on a
+// helper thread while the main thread goes on serving the worker's hand-overs, so that a new
+// segment's gas A and a stop request reach the worker within one of its passes however long those
+// exchanges take. The hand-over observers may therefore be called while a tick is under way.
+//
 // No routine here waits for the operator: refusals of Start and Stop are message boxes of the
 // mixer's Dialogs (the window shows them; headless callers give a Dialogs that prints), and every
 // message of the pump driver goes to the run log (MemoLog).
@@ -49,6 +54,24 @@ inline constexpr const char* NoFluidPumpCommand = "IV6000A24000OR";
 inline constexpr const char* CouldNotStopFlow =
     "Could not stop flow! Manually power off the mixer to ensure flow is stopped!";
 
+// What the hand-over observer receives after each of the worker's hand-overs.
+struct THandOverReadings {
+    // The worker's readings, as FlowStatus now holds them.
+    TFlowStatus FlowStatus;
+    // The segment these readings belong to, 1-based, while the program runs (msOperating); 0
+    // once the program has ended or a stop was asked for: readings of the stop procedure belong
+    // to no segment (CurrentStep is back at 0 by then and would name the first).
+    int32_t Segment = 0;
+};
+
+// Why the running program stopped (the first reason counts).
+enum class TStopCause : uint8_t {
+    scNone,        // still running, or never started
+    scProgramEnd,  // the last segment's time ran out
+    scStopButton,  // Stop
+    scOutage,      // MFC A or MFC B did not answer for longer than the outage limit
+};
+
 struct TRunContext {
     explicit TRunContext(TMixer& mixer, TMainThreadHandOver& handOver, Clock& clock = SystemClock());
     // Stops and frees a worker that is still running (its hand-overs are served meanwhile).
@@ -80,10 +103,14 @@ struct TRunContext {
     // Monotonic time (Clk) of Start, for the data file's seconds.
     double RunStartSeconds = 0;
     // The longest of the stop procedure's random waits between looks at the worker (ms, the
-    // random wait is 0 .. this − 1). Through Clk, so a test clock makes them instant.
-    int32_t StopPollMaxMs = 1000;
+    // random wait is 0 .. this − 1). Through Clk, so a test clock makes them instant. Short, so
+    // that the stop request reaches the worker at its next hand-over and gas A stops at once.
+    int32_t StopPollMaxMs = 10;
     // Poll period and read-out time-out of the pump objects of the tick and the stop procedure.
-    TPumpPortTiming PumpTiming;
+    // The pump answers within a few milliseconds; the poll period only sets how soon its answer
+    // is looked at. A short one keeps the stop procedure's pump stop, which comes before gas A is
+    // stopped, at a fraction of a second instead of two exchanges of a third of a second each.
+    TPumpPortTiming PumpTiming{20, 1000};
     // Local date-time for display and records; a test may fix it.
     std::function<TDateTime()> Now;
 
@@ -92,7 +119,13 @@ struct TRunContext {
     // (with its time stamp; a worker message of several lines is one entry).
     std::function<void(const TMemo& memo, const std::string& line)> OnLogLine;
     // After each of the worker's hand-overs, once FlowStatus holds its readings.
-    std::function<void()> OnHandOver;
+    std::function<void(const THandOverReadings&)> OnHandOver;
+
+    // Why the program stopped; scNone from Start until the first stop reason.
+    TStopCause StopCause = TStopCause::scNone;
+    // Monotonic time (Clk) since which MFC A / MFC B has had no reading (-1: it answers).
+    double OutageSinceA = -1;
+    double OutageSinceB = -1;
 
     // Internal: the random waits of the stop procedure.
     std::minstd_rand Random{20240229};
@@ -118,6 +151,8 @@ bool SetMFCFlow(TRunContext& ctx, TMFCDetails details, double flow);
 
 // True between Start and the end of the stop procedure (a worker exists).
 bool WorkerRunning(const TRunContext& ctx);
+// The running segment, 1-based, in msOperating; 0 otherwise.
+int32_t RunningSegment(const TRunContext& ctx);
 
 // Connects ButtonApply and ButtonStop of the mixer's window to Start and Stop of this context.
 void BindRunButtons(TRunContext& ctx);

@@ -42,7 +42,8 @@ std::string CsvText(const std::string& text) {
 std::string RunDataFileName(TDateTime start) { return "Run " + FormatDateTime("yyyy-mm-dd hh.mm.ss", start) + ".csv"; }
 
 std::string RunDataRow(TDateTime time, double seconds, size_t segment, const TFlowStatus& f) {
-    return FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", time) + "," + Seconds(seconds) + "," + std::to_string(segment) +
+    return FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", time) + "," + Seconds(seconds) + "," +
+           (segment > 0 ? std::to_string(segment) : std::string()) +
            "," + Number(f.MFCA) + "," + Number(f.SegmentAverage) + "," + Number(f.MFCB) + "," +
            Number(f.MovingAverage) + "," + Number(f.MovingAverageMinutes);
 }

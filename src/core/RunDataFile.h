@@ -6,9 +6,10 @@
 //   time,seconds,segment,MFCA,SegmentAverage,MFCB,MovingAverage,MovingAverageMinutes
 //   2026-12-10 09:15:03.250,0.812,1,0.0100,0.0099,0.0200,0.0100,0.05
 //
-// time: local date-time of the row; seconds: since Start, on the monotonic clock, to the ms; segment: the
-// 1-based segment of the reading; the flows in g/min as the worker handed them over (MFCA -1: no
-// answer from MFC A), MovingAverageMinutes in minutes. Numbers use "." whatever the user's decimal
+// time: local date-time of the row; seconds: since Start, on the monotonic clock, to the ms;
+// segment: the 1-based segment of the reading, empty for the rows of the stop procedure (after the
+// program's end or a stop request those readings belong to no segment); the flows in g/min as the
+// worker handed them over (MFCA -1: no answer from MFC A), MovingAverageMinutes in minutes. Numbers use "." whatever the user's decimal
 // separator; the flows in the shortest text that reads back as the same value. Lines end CR LF.
 //
 // Every row goes to the system as it is written (no buffer of the program's own), so a crash of
@@ -29,7 +30,7 @@ inline constexpr std::string_view RunDataHeader =
 // "Recipe yyyy-mm-dd hh.mm.ss.txt").
 std::string RunDataFileName(TDateTime start);
 
-// The text of one row, without its line end.
+// The text of one row, without its line end; segment 0: an empty segment field.
 std::string RunDataRow(TDateTime time, double seconds, size_t segment, const TFlowStatus& flows);
 
 class TRunDataFile {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -58,6 +59,15 @@ TEST_F(EndToEndTest, TwoSegmentsConstantThenPulsedEndReadyWithEveryFlowStopped) 
     EXPECT_TRUE(setPointsOfA.count(static_cast<float>(lowFlow))) << seen << " low flow " << lowFlow;
     EXPECT_TRUE(setPointsOfA.count(0.0f)) << seen;
     EXPECT_GT(handOvers, 5);
+    // Each reading names its segment; those of the stop procedure name none.
+    ASSERT_FALSE(segments.empty());
+    EXPECT_EQ(segments.front(), 1);
+    EXPECT_EQ(segments.back(), 0);
+    const auto firstNone = std::find(segments.begin(), segments.end(), 0);
+    EXPECT_TRUE(std::is_sorted(segments.begin(), firstNone)) << ::testing::PrintToString(segments);
+    EXPECT_GT(std::count(segments.begin(), firstNone, 2), 0) << ::testing::PrintToString(segments);
+    EXPECT_TRUE(std::all_of(firstNone, segments.end(), [](int32_t s) { return s == 0; }))
+        << ::testing::PrintToString(segments);
     for (const char* line : {"Tick:Next Step: 1", "Tick:Stop", "C Handled (Pump command:'IV100A2000OR')",
                              "C Handled (Pump command:'IV200A2000OR')", "MFC B flow set to :",
                              "Thread Stopped", " MFC A: permanent stop", "MFC A commanded to stop",
@@ -69,7 +79,7 @@ TEST_F(EndToEndTest, TwoSegmentsConstantThenPulsedEndReadyWithEveryFlowStopped) 
     EXPECT_FALSE(form.ButtonAddStep.Enabled());
 
     // The recipe and the run data file, naming each other; one row per hand-over, the stop's
-    // included, each naming its segment.
+    // included, each naming its segment (the stop procedure's rows none).
     ASSERT_EQ(CountFiles(userdata), 2);
     fs::path recipe, data;
     for (const auto& e : fs::directory_iterator(userdata))
@@ -88,6 +98,7 @@ TEST_F(EndToEndTest, TwoSegmentsConstantThenPulsedEndReadyWithEveryFlowStopped) 
     EXPECT_EQ(line, std::string(RunDataHeader) + "\r");
     int rows = 0;
     std::set<std::string> segments;
+    std::string lastSegment = "?";
     double lastSeconds = -1;
     while (std::getline(dataIn, line)) {
         ++rows;
@@ -96,34 +107,135 @@ TEST_F(EndToEndTest, TwoSegmentsConstantThenPulsedEndReadyWithEveryFlowStopped) 
         for (std::string cell; std::getline(cellsIn, cell, ',');) cells.push_back(cell);
         ASSERT_EQ(cells.size(), 8u) << line;
         segments.insert(cells[2]);
+        lastSegment = cells[2];
         const double seconds = std::stod(cells[1]);
         EXPECT_GE(seconds, lastSeconds) << line;
         lastSeconds = seconds;
     }
     EXPECT_EQ(rows, handOvers);
     EXPECT_TRUE(segments.count("1") && segments.count("2")) << ::testing::PrintToString(segments);
+    EXPECT_EQ(lastSegment, "");
 }
 
-TEST_F(EndToEndTest, MFCAUnpluggedInTheMiddleAndPluggedBack) {
+// The program's end is reached while a controller does not answer (the segment clock runs on);
+// the silent controller cannot be zeroed, so the stop ends in msStopFailed, and a repeated Stop
+// once it answers again ends in msReady.
+TEST_F(EndToEndTest, ProgramReachesItsEndWhileAControllerIsSilent) {
+    struct Case {
+        const char* name;
+        Instrument instrument;
+        std::function<void(sim::Emulator&)> fault;
+        std::function<void(sim::Emulator&)> mend;
+        const char* falseLine;
+    };
+    const Case cases[] = {
+        {"MFC A unplugged", Instrument::MfcA, [](sim::Emulator& e) { e.Unplug(Instrument::MfcA); },
+         [](sim::Emulator& e) { e.Plug(Instrument::MfcA); }, "  MFC A stopped: False"},
+        {"MFC B silent", Instrument::MfcB, [](sim::Emulator& e) { e.SetSilent(Instrument::MfcB, true); },
+         [](sim::Emulator& e) { e.SetSilent(Instrument::MfcB, false); }, "  MFC B stopped: False"},
+    };
     mixer.StepProgram = {Segment(1, 0.01f, 1, 0.02f, "")};
+    mixer.OutageStop_s = 0;  // no outage limit: the program's end has to stop the run
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        handOvers = 0;
+        ButtonApplyClick(ctx);
+        ASSERT_TRUE(RunUntil([&] { return handOvers >= 3 && ctx.ThreadData.StepPumpSet; })) << LogText();
+
+        c.fault(emulator);
+        ASSERT_TRUE(RunUntil([&] {
+            return form.RzLEDDisplay1.Caption() == "Trying to communicate with MFC A or B";
+        })) << LogText();
+        EXPECT_EQ(mixer.MixerState, TMixerState::msOperating);
+        clock.Advance(2 * 3600);  // the segment's time runs out while the controller is away
+        ASSERT_TRUE(RunUntil([&] { return Idle() && !WorkerRunning(ctx); })) << LogText();
+        EXPECT_TRUE(Logged("Tick:Stop"));
+        EXPECT_EQ(mixer.MixerState, TMixerState::msStopFailed);
+        EXPECT_TRUE(Logged(c.falseLine)) << LogText();
+        // Every flow the stop could reach is off.
+        const Instrument other = c.instrument == Instrument::MfcA ? Instrument::MfcB : Instrument::MfcA;
+        EXPECT_EQ(emulator.Mfc(other).SetPoint, 0.0f);
+        EXPECT_FALSE(emulator.Pump().Busy);
+
+        c.mend(emulator);
+        ButtonStopClick(ctx);
+        ASSERT_TRUE(RunUntil([&] { return Idle(); })) << LogText();
+        EXPECT_EQ(mixer.MixerState, TMixerState::msReady) << LogText();
+        EXPECT_TRUE(EveryFlowStopped(emulator));
+    }
+}
+
+// The outage limit on the instruments: MFC B goes silent, the run stops by itself after the limit
+// and ends in msReady when B listens again in time for the stop, msStopFailed when it does not.
+TEST_F(EndToEndTest, OutageLimitStopsTheRun) {
+    struct Case {
+        const char* name;
+        bool answersForTheStop;
+        TMixerState end;
+    };
+    const Case cases[] = {{"B back for the stop", true, TMixerState::msReady},
+                          {"B silent to the end", false, TMixerState::msStopFailed}};
+    mixer.StepProgram = {Segment(1, 0.01f, 1, 0.02f, "")};
+    mixer.OutageStop_s = 1;
+    followRealTime = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        handOvers = 0;
+        ButtonApplyClick(ctx);
+        ASSERT_TRUE(RunUntil([&] { return handOvers >= 3 && ctx.ThreadData.StepPumpSet; })) << LogText();
+        emulator.SetSilent(Instrument::MfcB, true);
+        ASSERT_TRUE(RunUntil([&] {
+            if (mixer.MixerState == TMixerState::msStopping && c.answersForTheStop)
+                emulator.SetSilent(Instrument::MfcB, false);
+            return Idle() && !WorkerRunning(ctx);
+        })) << LogText();
+        EXPECT_TRUE(Logged("MFC B has not answered for 1 s (outage limit): the run stops")) << LogText();
+        EXPECT_FALSE(Logged("Tick:Stop"));
+        EXPECT_EQ(ctx.StopCause, TStopCause::scOutage);
+        EXPECT_EQ(mixer.MixerState, c.end) << LogText();
+        EXPECT_EQ(emulator.Mfc(Instrument::MfcA).SetPoint, 0.0f);
+        emulator.SetSilent(Instrument::MfcB, false);
+        if (c.end == TMixerState::msStopFailed) {
+            ButtonStopClick(ctx);
+            ASSERT_TRUE(RunUntil([&] { return Idle(); })) << LogText();
+        }
+        EXPECT_TRUE(EveryFlowStopped(emulator));
+    }
+}
+
+// A segment change reaches MFC A within one pass of the worker although every pump exchange of
+// the tick takes seconds: the worker's hand-overs are served while the tick waits for the pump.
+TEST_F(EndToEndTest, SegmentChangeReachesMFCAWhileThePumpTakesSeconds) {
+    ctx.PumpTiming = TPumpPortTiming{5, 3000};
+    emulator.SetDelayMs(Instrument::Pump, 1000);  // connect, stop and command: 3 s or more a tick
+    mixer.StepProgram = {Segment(0.001, 0.01f, 1, 0.02f, "IV100A2000OR"), Segment(0.001, 0, 1, 0.02f, "IV100A2000OR")};
+    followRealTime = true;
+    using Steady = std::chrono::steady_clock;
+    Steady::time_point changed{}, zeroSeen{}, started{}, flowSeen{};
+    ctx.OnLogLine = [&](const TMemo& memo, const std::string& line) {
+        if (&memo == &form.MemoLog) log.push_back(line);
+        if (line.find("Tick:Next Step: 1") != std::string::npos) changed = Steady::now();
+    };
+    // Each hand-over looks at what MFC A was told: one look per pass of the worker.
+    ctx.OnHandOver = [&](const THandOverReadings&) {
+        ++handOvers;
+        const float sp = emulator.Mfc(Instrument::MfcA).SetPoint;
+        if (flowSeen == Steady::time_point{} && sp == 0.01f) flowSeen = Steady::now();
+        if (changed != Steady::time_point{} && zeroSeen == Steady::time_point{} && sp == 0.0f) zeroSeen = Steady::now();
+    };
+    started = Steady::now();
     ButtonApplyClick(ctx);
-    ASSERT_TRUE(RunUntil([&] { return handOvers >= 3 && ctx.ThreadData.StepPumpSet; }));
-
-    emulator.Unplug(Instrument::MfcA);
-    ASSERT_TRUE(RunUntil([&] {
-        return form.RzLEDDisplay1.Caption() == "Trying to communicate with MFC A or B";
-    })) << LogText();
-    EXPECT_TRUE(Logged(CouldNotTalkToMFCA));
-    // The segment's time runs out while the controller is away; the run waits for it.
-    clock.Advance(2 * 3600);
-    ASSERT_TRUE(RunUntil([&] { return Count(CouldNotTalkToMFCA) >= 2; }));
-    EXPECT_EQ(mixer.MixerState, TMixerState::msOperating);
-
-    emulator.Plug(Instrument::MfcA);
-    ASSERT_TRUE(RunUntil([&] { return Idle() && !WorkerRunning(ctx); })) << LogText();
+    ASSERT_TRUE(RunUntil([&] { return zeroSeen != Steady::time_point{}; }, 40)) << LogText();
+    auto seconds = [](Steady::duration d) { return std::chrono::duration<double>(d).count(); };
+    // Far below the pump's three seconds and more; the worker's passes are quick on the emulator.
+    EXPECT_LT(seconds(flowSeen - started), 1.5) << LogText();
+    EXPECT_LT(seconds(zeroSeen - changed), 1.5) << LogText();
+    ButtonStopClick(ctx);
+    emulator.SetDelayMs(Instrument::Pump, 0);
+    ASSERT_TRUE(RunUntil([&] { return Idle() && !WorkerRunning(ctx); }, 40)) << LogText();
     EXPECT_EQ(mixer.MixerState, TMixerState::msReady) << LogText();
-    EXPECT_TRUE(Logged("Tick:Stop"));
-    EXPECT_TRUE(EveryFlowStopped(emulator));
 }
 
 TEST_F(EndToEndTest, StopThatCannotBeConfirmedAndItsRepeat) {

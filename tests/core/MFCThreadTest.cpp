@@ -8,9 +8,11 @@
 
 #include <chrono>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "core/MFCPassRules.h"
 #include "devices/UnitMFC.h"
 #include "sim/Emulator.h"
 
@@ -120,17 +122,39 @@ TEST_F(MFCThreadTest, ConstantModeWritesOnceAndTheStopEndsWithZeroAndALastHandOv
     EXPECT_NE(memo.back().find(" Thread: MFC A flow set to :0 g/min"), std::string::npos);
 }
 
-TEST_F(MFCThreadTest, ControllerWithoutAnswerPausesAndAStopDuringThePauseStillZeroesMFCA) {
+// An outage of MFC B must not freeze gas A: the worker goes on pulsing MFC A between the low
+// flow and zero, shows B's flow as -1 and asks B again only once a second. MFC A itself not
+// answering does pause the pass, and a stop during that pause still zeroes MFC A.
+TEST_F(MFCThreadTest, MFCBOutageKeepsPulsingGasAAndAStopDuringAPauseStillZeroesMFCA) {
     ManualClock clock;
     StartWorker(clock);
+    const double lowFlow = 3.0 * details.LUT[details.ActiveLUT].RangeMin;
+    TGasItem a;
+    a.Init();
+    a.GasNameLong = "Oxygen";
+    a.Mass = static_cast<float>(0.4 * lowFlow);
+    a.Pulsed = 0.4f;
     emulator.Unplug(Instrument::MfcB);
-    ASSERT_TRUE(Serve([&] { return MemoCount("Could not talk to MFC B, sleep 1 second.") >= 2; }));
+    threadData.In_MixD = a;
+    threadData.In_NewSegment = true;
+
+    std::set<float> setPoints;
+    ASSERT_TRUE(Serve([&] {
+        setPoints.insert(emulator.Mfc(Instrument::MfcA).SetPoint);
+        return setPoints.count(0.0f) && setPoints.count(static_cast<float>(lowFlow)) && clock.MonotonicSeconds() > 3;
+    })) << ::testing::PrintToString(setPoints);
     EXPECT_EQ(flowStatus.MFCB, -1);
-    const double before = clock.MonotonicSeconds();
-    EXPECT_GE(before, 2.0);  // the pauses went through the worker's clock
+    EXPECT_GT(flowStatus.MFCA, -1);
+    const int bLines = MemoCount(CouldNotTalkToMFCB);
+    EXPECT_GE(bLines, 1);
+    EXPECT_LE(bLines, static_cast<int>(clock.MonotonicSeconds()) + 1);  // once a second, not every pass
+    EXPECT_EQ(MemoCount(CouldNotTalkToMFCA), 0);
+
+    emulator.Plug(Instrument::MfcB);
+    ASSERT_TRUE(Serve([&] { return flowStatus.MFCB >= 0; }));
 
     emulator.Unplug(Instrument::MfcA);
-    ASSERT_TRUE(Serve([&] { return MemoCount("Could not talk to MFC A, sleep 1 second.") >= 1; }));
+    ASSERT_TRUE(Serve([&] { return MemoCount(CouldNotTalkToMFCA) >= 1; }));
     EXPECT_EQ(flowStatus.MFCA, -1);
     emulator.Plug(Instrument::MfcA);
     threadData.In_ToStop = true;

@@ -73,7 +73,10 @@ protected:
         ctx.UserdataFolder = userdata.string();
         ctx.WorkerClock = &workerClock;
         ctx.StopPollMaxMs = 20;
-        ctx.OnHandOver = [this] { ++handOvers; };
+        ctx.OnHandOver = [this](const THandOverReadings& r) {
+            ++handOvers;
+            segments.push_back(r.Segment);
+        };
         ctx.OnLogLine = [this](const TMemo& memo, const std::string& line) {
             if (&memo == &form.MemoLog) log.push_back(line);
         };
@@ -130,6 +133,7 @@ protected:
     SteadyClock workerClock;
     std::vector<std::string> log;
     int handOvers = 0;
+    std::vector<int32_t> segments;  // the segment of each hand-over's readings
     TRunContext ctx;
 };
 

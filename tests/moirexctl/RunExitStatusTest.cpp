@@ -1,0 +1,162 @@
+// moirexctl run as a program: its exit statuses, run by the built binary against the instrument
+// emulator (unpaced, time-scaled), so that a script can tell a completed run from an interrupted
+// one, a refused Start and a stop that could not be confirmed.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/Emulator.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using moirex::sim::Instrument;
+
+class MoirexctlRunTest : public ::testing::Test {
+protected:
+    MoirexctlRunTest()
+        : work(fs::temp_directory_path() / ("moirex-ctl-run-" + std::to_string(::getpid()) + "-" + Unique())),
+          emulator(Options(work)) {
+        fs::create_directories(work / "home");
+    }
+    ~MoirexctlRunTest() override {
+        emulator.Stop();
+        std::error_code ec;
+        fs::remove_all(work, ec);
+    }
+
+    static std::string Unique() {
+        static int n = 0;
+        return std::to_string(n++);
+    }
+    static moirex::sim::EmulatorOptions Options(const fs::path& work) {
+        moirex::sim::EmulatorOptions o;
+        o.RuntimeFolder = (work / "ports").string();
+        o.Paced = false;
+        o.Noise = false;
+        o.TimeScale = 20;
+        return o;
+    }
+
+    // Starts moirexctl run on a program of one segment of `hours`.
+    void Start(double hours, std::vector<std::string> extra = {}) {
+        const fs::path program = work / "program.csv";
+        std::ofstream(program) << "name,hours,gas_a_ugpm,gas_b_ugpm,fluid_ugpm\nA and B," << hours
+                               << ",10000,20000,0\n";
+        output = work / "output.txt";
+        std::vector<std::string> args = {MOIREXCTL_PATH, "run", program.string(),
+                                         "--pump", emulator.PortPath(Instrument::Pump),
+                                         "--mfc-a", emulator.PortPath(Instrument::MfcA),
+                                         "--mfc-b", emulator.PortPath(Instrument::MfcB),
+                                         "--gas-a", "3", "--gas-b", "2", "--yes"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const std::string home = (work / "home").string();
+        pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::setenv("MOIREX_HOME", home.c_str(), 1);
+            FILE* out = std::freopen(output.c_str(), "w", stdout);
+            if (out == nullptr || ::dup2(STDOUT_FILENO, STDERR_FILENO) < 0) ::_exit(127);
+            std::vector<char*> argv;
+            for (std::string& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+
+    // True once `done` holds, polled until `seconds` have passed.
+    static bool Within(double seconds, const std::function<bool()>& done) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(int64_t(seconds * 1000));
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+
+    bool GasAFlowing() const { return emulator.Mfc(Instrument::MfcA).SetPoint > 0; }
+
+    // The exit status, or -1 when it did not end in time (it is then killed).
+    int ExitStatus(double seconds = 60) {
+        int status = 0;
+        const bool ended = Within(seconds, [&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
+        if (!ended) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return -1;
+        }
+        if (WIFSIGNALED(status)) return 1000 + WTERMSIG(status);
+        return WEXITSTATUS(status);
+    }
+
+    std::string Output() const {
+        std::ifstream in(output);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    bool EveryFlowStopped() const {
+        return Within(5, [&] {
+            return emulator.Mfc(Instrument::MfcA).SetPoint == 0 && emulator.Mfc(Instrument::MfcB).SetPoint == 0 &&
+                   !emulator.Pump().Busy;
+        });
+    }
+
+    fs::path work;
+    moirex::sim::Emulator emulator;
+    fs::path output;
+    pid_t pid = -1;
+};
+
+TEST_F(MoirexctlRunTest, ProgramRunToItsEndExitsZero) {
+    Start(0.0005);
+    EXPECT_EQ(ExitStatus(), 0) << Output();
+    EXPECT_TRUE(EveryFlowStopped());
+}
+
+// A stop on a signal, every flow confirmed stopped: 128 + the signal's number, as shells report.
+TEST_F(MoirexctlRunTest, StopOnASignalExitsWith128PlusTheSignal) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(strsignal(signal));
+        Start(1);
+        ASSERT_TRUE(Within(60, [&] { return GasAFlowing(); })) << Output();
+        ::kill(pid, signal);
+        EXPECT_EQ(ExitStatus(), 128 + signal) << Output();
+        EXPECT_TRUE(EveryFlowStopped());
+    }
+}
+
+TEST_F(MoirexctlRunTest, RefusedStartExitsOneWithNoFlowStarted) {
+    // Start writes its recipe first; a file where the Userdata folder belongs refuses it.
+    std::ofstream(work / "home" / "Userdata") << "not a folder";
+    Start(1);
+    EXPECT_EQ(ExitStatus(), 1) << Output();
+    EXPECT_EQ(emulator.Mfc(Instrument::MfcA).SetPoint, 0.0f);
+    EXPECT_NE(Output().find("the run did not start"), std::string::npos) << Output();
+}
+
+TEST_F(MoirexctlRunTest, StopThatCannotBeConfirmedExitsFour) {
+    Start(1, {"--stop-retry-s", "1"});
+    ASSERT_TRUE(Within(60, [&] { return GasAFlowing(); })) << Output();
+    emulator.SetRefuseSetPoint(Instrument::MfcB, true);
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(ExitStatus(), 4) << Output();
+    EXPECT_NE(Output().find("  MFC B stopped: False"), std::string::npos) << Output();
+    EXPECT_EQ(emulator.Mfc(Instrument::MfcA).SetPoint, 0.0f);
+}
+
+}  // namespace
