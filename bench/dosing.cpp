@@ -9,9 +9,9 @@
 // Goals: error within ±0.5 % (constant) and ±2 % (pulsed), spill under 0.5 s worth of the
 // earlier set-point, delay at most 0.5 s.
 //
-//   bench_dosing [--segment-s 180] [--pump-refuses]
+//   bench_dosing [--segment-s 180] [--pump-refuses] [--log]
 // --pump-refuses makes the pump answer every command with an error, so that the tick retries
-// the pump's exchanges on every pass of the program.
+// the pump's exchanges on every pass of the program; --log prints the run log as it goes.
 
 #include <unistd.h>
 
@@ -82,18 +82,14 @@ struct Boundary {
     double mass = 0;  // emulator's delivered mass then
 };
 
-// The first sample after `from` whose set-point differs from the one held at `from`; null when
-// none came before `until`.
-const Sample* SetPointChange(const std::vector<Sample>& samples, double from, double until) {
-    const Sample* held = nullptr;
+// The first sample after `from` whose set-point is one the new segment asks for; null when none
+// came before `until`.
+template <typename Accept>
+const Sample* NewSetPoint(const std::vector<Sample>& samples, double from, double until, Accept accept) {
     for (const Sample& s : samples) {
-        if (s.t <= from) {
-            held = &s;
-            continue;
-        }
+        if (s.t <= from) continue;
         if (s.t > until) break;
-        if (held && std::fabs(s.setPoint - held->setPoint) > 1e-9) return &s;
-        if (!held) held = &s;
+        if (accept(s.setPoint)) return &s;
     }
     return nullptr;
 }
@@ -112,11 +108,13 @@ double SetPointAt(const std::vector<Sample>& samples, double t) {
 int main(int argc, char** argv) {
     double segmentSeconds = 180;
     bool pumpRefuses = false;
+    bool printLog = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--segment-s") == 0 && i + 1 < argc) segmentSeconds = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--pump-refuses") == 0) pumpRefuses = true;
+        else if (std::strcmp(argv[i], "--log") == 0) printLog = true;
         else {
-            std::fprintf(stderr, "usage: bench_dosing [--segment-s 180] [--pump-refuses]\n");
+            std::fprintf(stderr, "usage: bench_dosing [--segment-s 180] [--pump-refuses] [--log]\n");
             return 2;
         }
     }
@@ -181,7 +179,9 @@ int main(int argc, char** argv) {
     moirex::TQueuedHandOver handOver;
     moirex::TRunContext run(mixer, handOver, clock);
     std::vector<Boundary> boundaries;
+    const double t0 = clock.MonotonicSeconds();
     run.OnLogLine = [&](const moirex::TMemo&, const std::string& line) {
+        if (printLog) std::printf("%9.3f %s\n", clock.MonotonicSeconds() - t0, line.c_str());
         if (line.find("Tick:Next Step") != std::string::npos || line.find("Tick:Stop") != std::string::npos)
             boundaries.push_back({clock.MonotonicSeconds(), emu.Mfc(Instrument::MfcA).MassDelivered_g});
     };
@@ -222,19 +222,28 @@ int main(int argc, char** argv) {
     std::printf("\n%-16s %8s %12s %12s %9s %12s %12s\n", "segment", "span s", "target ug", "delivered ug",
                 "error %", "spill ug", "0.5 s of ug");
     bool withinGoals = stopped;
+    // The set-points segment j may begin with (j = the number of segments: the program's end):
+    // its constant flow; the low flow or zero when pulsed; zero without gas A.
+    const double lowFlow = 3 * static_cast<double>(table.RangeMin);
+    auto accepts = [&](size_t j) {
+        return [&, j](double sp) {
+            const double wanted = j < plan.size() ? static_cast<double>(plan[j].gasA_ugpm) / 1e6 : 0.0;
+            if (wanted <= 0) return sp == 0;
+            if (wanted < table.RangeMin) return sp == 0 || std::fabs(sp - lowFlow) < 1e-4 * lowFlow;
+            return std::fabs(sp - wanted) < 1e-4 * wanted;
+        };
+    };
     for (size_t i = 0; i < plan.size(); ++i) {
         const Boundary& b0 = boundaries[i];
         const Boundary& b1 = boundaries[i + 1];
         const double span = b1.t - b0.t;
         const double target_ug = static_cast<double>(plan[i].gasA_ugpm) * span / 60.0;
         const double delivered_ug = (b1.mass - b0.mass) * 1e6;
-        // The spill: delivered after this segment's end while MFC A still held its set-point.
+        // The spill: delivered after this segment's end until MFC A got the next one's set-point.
         const double heldAtEnd = SetPointAt(samples, b1.t);
         const double nextEnd = i + 2 < boundaries.size() ? boundaries[i + 2].t : b1.t + 30;
-        const Sample* change = SetPointChange(samples, b1.t, nextEnd);
-        double spill_ug = 0;
-        if (change) spill_ug = (change->mass - b1.mass) * 1e6;
-        else if (heldAtEnd > 0) spill_ug = NAN;
+        const Sample* change = NewSetPoint(samples, b1.t, nextEnd, accepts(i + 1));
+        const double spill_ug = change ? (change->mass - b1.mass) * 1e6 : NAN;
         const double allowance_ug = heldAtEnd * 1e6 * 0.5 / 60.0;
         char error[32];
         if (plan[i].gasA_ugpm > 0) {
@@ -253,7 +262,7 @@ int main(int argc, char** argv) {
     std::printf("\nDelay from each segment change to MFC A's new set-point:\n");
     for (size_t i = 0; i < boundaries.size(); ++i) {
         const double until = i + 1 < boundaries.size() ? boundaries[i + 1].t : boundaries[i].t + 30;
-        const Sample* change = SetPointChange(samples, boundaries[i].t, until);
+        const Sample* change = NewSetPoint(samples, boundaries[i].t, until, accepts(i));
         const char* what = i == 0 ? "Start" : i == boundaries.size() - 1 ? "program end" : "segment change";
         const double before = SetPointAt(samples, boundaries[i].t) * 1e6;
         if (change) {
@@ -262,7 +271,8 @@ int main(int argc, char** argv) {
             std::printf("  %-15s %zu: %8.0f -> %8.0f ug/min after %.3f s\n", what, i, before, change->setPoint * 1e6,
                         delay);
         } else {
-            std::printf("  %-15s %zu: %8.0f ug/min held (no new set-point needed)\n", what, i, before);
+            withinGoals = false;
+            std::printf("  %-15s %zu: %8.0f ug/min held, the new set-point never came\n", what, i, before);
         }
     }
     std::printf("\nstop confirmed: %s; %s\n", stopped ? "yes" : "NO",

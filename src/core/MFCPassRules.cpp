@@ -1,5 +1,6 @@
 #include "core/MFCPassRules.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -37,9 +38,10 @@ TMFCPassRules::TMFCPassRules(int32_t maTickSize) : maTickSize_(maTickSize < 1 ? 
     MixD.Pulsed = 1.0f;
 }
 
-void TMFCPassRules::AcceptMixture(const TGasItem& In_MixD) {
+void TMFCPassRules::AcceptMixture(const TGasItem& In_MixD, double segmentStartSeconds) {
     MixD = In_MixD;
     NewSegment = true;
+    segmentStartSeconds_ = segmentStartSeconds;
 }
 
 int32_t TMFCPassRules::BeginPass() {
@@ -78,6 +80,16 @@ TPassDecision TMFCPassRules::Pass(const TTotalizerSample& totalizer, double curr
         log.push_back("Thread. Initialize segment");
         totalizerStart_ = totalizerNow_;
         totalizerStartSeconds_ = totalizer.Seconds;
+        // The segment began before this reading: its start lies between the previous reading and
+        // this one (never further back), and the totalizer there is taken as the straight line
+        // between the two readings.
+        const double start = segmentStartSeconds_;
+        if (haveLastReading_ && start < totalizer.Seconds && totalizer.Seconds > lastSeconds_) {
+            const double from = std::max(start, lastSeconds_);
+            const double share = (from - lastSeconds_) / (totalizer.Seconds - lastSeconds_);
+            totalizerStart_ = lastTotal_ + (totalizerNow_ - lastTotal_) * share;
+            totalizerStartSeconds_ = from;
+        }
         NewSegment = false;
         haveSegmentBase_ = true;
         lastTotal_ = totalizerNow_;

@@ -20,6 +20,7 @@
 // (a failed read only marks B's flow -1); Pass; write the set-point it names and log the matching
 // line; 50 ms pause. After the loop: FinalSetPoint.
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -74,8 +75,12 @@ public:
     // A new MixD arrived; the totalizer is re-based at the next successful reading.
     bool NewSegment = false;
 
-    // The hand-over's part: MixD := the tick's component, NewSegment := true.
-    void AcceptMixture(const TGasItem& In_MixD);
+    // The hand-over's part: MixD := the tick's component, NewSegment := true. segmentStartSeconds:
+    // when the segment began on the segment clock, in this object's time (TTotalizerSample::
+    // Seconds); the segment's mass is then counted from that moment, not from the first reading
+    // after the hand-over, so that gas A delivered between the segment change and the worker's
+    // learning of it counts for the segment it went into. NaN: from the next reading.
+    void AcceptMixture(const TGasItem& In_MixD, double segmentStartSeconds = std::nan(""));
 
     // Top of a pass, before its hand-over: counts the pass. Returns the pass number (1, 2, ...).
     int32_t BeginPass();
@@ -117,6 +122,7 @@ private:
     int32_t passes_ = 0;
 
     bool haveSegmentBase_ = false;  // a segment start has been taken from a reading
+    double segmentStartSeconds_ = std::nan("");  // the new segment's start, when known
     bool haveLastReading_ = false;  // an earlier successful reading exists
     double totalizerStart_ = 0;
     double totalizerStartSeconds_ = 0;

@@ -1,5 +1,7 @@
 #include "core/MFCThread.h"
 
+#include <algorithm>
+#include <cmath>
 #include <exception>
 #include <utility>
 
@@ -90,7 +92,13 @@ bool TMFCThread::SetFlow(double Flow) {
 
 void TMFCThread::DataExchange() {
     if (threadData_.In_NewSegment) {
-        rules.AcceptMixture(threadData_.In_MixD);
+        // How long ago the segment began, on the segment clock, put on the worker's clock.
+        double start = std::nan("");
+        if (SegmentClock) {
+            const double age = SegmentClock->MonotonicSeconds() - threadData_.In_SegmentStartSeconds;
+            start = clock_.MonotonicSeconds() - std::max(0.0, age);
+        }
+        rules.AcceptMixture(threadData_.In_MixD, start);
         threadData_.In_NewSegment = false;
     }
     ToStop.store(threadData_.In_ToStop);

@@ -61,6 +61,9 @@ public:
     std::atomic<bool> ToStop{false};
     // Called on the main thread at the end of every hand-over; set before Start.
     std::function<void()> OnHandOver;
+    // The segment clock of In_SegmentStartSeconds (the run controller's); null: a new segment is
+    // counted from the worker's first reading after it learnt of it. Set before Start.
+    Clock* SegmentClock = nullptr;
 
     // The worker's exchanges; each makes, uses and frees its own port.
     bool ReadTotalizer(double& Value);

@@ -191,6 +191,7 @@ double SegmentHoursSoFar(const TRunContext& ctx) {
 void HandOverGasA(TRunContext& ctx, const TGasItem& A) {
     RunLog(ctx, "A Handled");
     ctx.ThreadData.In_MixD = A;
+    ctx.ThreadData.In_SegmentStartSeconds = ctx.StepStartSeconds;
     ctx.ThreadData.In_NewSegment = true;
     ctx.ThreadData.StepMFCASet = true;
 }
@@ -379,6 +380,7 @@ void StartThread(TRunContext& ctx) {
     ctx.MFCThread = std::make_unique<TMFCThread>(
         ctx.ThreadData, ctx.Mixer.FlowStatus, ctx.HandOver, workerClock, ctx.Mixer.AverageSampleSize,
         ctx.Mixer.MFCBDetails.ComPortName, [&ctx](const std::string& msg) { RunLog(ctx, msg); });
+    ctx.MFCThread->SegmentClock = &ctx.Clk;
     ctx.MFCThread->OnHandOver = [&ctx] {
         AddRunDataRow(ctx);
         if (ctx.OnHandOver) ctx.OnHandOver(THandOverReadings{ctx.Mixer.FlowStatus, RunningSegment(ctx)});

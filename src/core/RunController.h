@@ -72,6 +72,12 @@ enum class TStopCause : uint8_t {
     scOutage,      // MFC A or MFC B did not answer for longer than the outage limit
 };
 
+// The pump timing of a run: the pump answers within a few milliseconds, and the poll period only
+// sets how soon its answer is looked at. A short one keeps the stop procedure's pump stop, which
+// comes before gas A is stopped, at a fraction of a second instead of two exchanges of at least a
+// third of a second each; the read-out time-out stays the pump's second.
+inline constexpr TPumpPortTiming RunPumpTiming{20, 1000};
+
 struct TRunContext {
     explicit TRunContext(TMixer& mixer, TMainThreadHandOver& handOver, Clock& clock = SystemClock());
     // Stops and frees a worker that is still running (its hand-overs are served meanwhile).
@@ -107,10 +113,7 @@ struct TRunContext {
     // that the stop request reaches the worker at its next hand-over and gas A stops at once.
     int32_t StopPollMaxMs = 10;
     // Poll period and read-out time-out of the pump objects of the tick and the stop procedure.
-    // The pump answers within a few milliseconds; the poll period only sets how soon its answer
-    // is looked at. A short one keeps the stop procedure's pump stop, which comes before gas A is
-    // stopped, at a fraction of a second instead of two exchanges of a third of a second each.
-    TPumpPortTiming PumpTiming{20, 1000};
+    TPumpPortTiming PumpTiming = RunPumpTiming;
     // Local date-time for display and records; a test may fix it.
     std::function<TDateTime()> Now;
 

@@ -18,6 +18,9 @@ namespace moirex {
 struct TThreadData {
     TGasItem In_MixD;            // the gas A component of the running segment
     bool In_NewSegment = false;  // tick sets, hand-over clears: In_MixD (or the segment) is new
+    // When the segment of In_MixD began, on the segment clock (monotonic seconds): the worker
+    // counts the segment's gas A from then, not from when it learnt of the segment.
+    double In_SegmentStartSeconds = 0;
     bool In_ToStop = false;      // Start clears, stop procedure sets: the worker is asked to stop
     bool Out_Stopped = false;    // copy of the worker's Stopped at each hand-over
     std::string Out_Message;     // not used

@@ -31,10 +31,12 @@ bool EveryFlowStopped(const sim::Emulator& emulator) {
     return false;
 }
 
-TEST_F(EndToEndTest, TwoSegmentsConstantThenPulsedEndReadyWithEveryFlowStopped) {
+// Pulsed first: on this time-scaled emulator a pulsed segment after a constant one is ahead for
+// minutes with the constant flow's tail, which counts for the segment it went into.
+TEST_F(EndToEndTest, TwoSegmentsPulsedThenConstantEndReadyWithEveryFlowStopped) {
     const double lowFlow = 3.0 * mixer.MFCADetails.LUT[mixer.MFCADetails.ActiveLUT].RangeMin;
-    mixer.StepProgram = {Segment(0.0005, 0.01f, 1, 0.02f, "IV100A2000OR"),
-                         Segment(0.0005, 0.0004f, 0.4f, 0.03f, "IV200A2000OR")};
+    mixer.StepProgram = {Segment(0.0005, 0.0004f, 0.4f, 0.03f, "IV100A2000OR"),
+                         Segment(0.0005, 0.01f, 1, 0.02f, "IV200A2000OR")};
     followRealTime = true;
     ButtonApplyClick(ctx);
     ASSERT_EQ(mixer.MixerState, TMixerState::msOperating);
@@ -276,6 +278,66 @@ TEST_F(EndToEndTest, StopThatCannotBeConfirmedAndItsRepeat) {
         EXPECT_EQ(mixer.MixerState, TMixerState::msReady) << LogText();
         EXPECT_TRUE(EveryFlowStopped(emulator));
     }
+}
+
+
+// The dosing benchmark's program in short (20 s segments; the emulator's physics in real time, so
+// that the worker's clock and the delivered mass agree): constant, pulsed, no gas A, constant,
+// with every pump exchange a third of a second late as on the real line. Loose bounds, that catch
+// a segment's gas A delivered into the next segment (a second of the first segment's flow would be
+// about the pulsed segment's whole target).
+class DosingTest : public RunOnEmulator {
+protected:
+    static sim::EmulatorOptions RealTimePhysics() {
+        sim::EmulatorOptions o = Options();
+        o.TimeScale = 1;
+        return o;
+    }
+    DosingTest() : RunOnEmulator(RealTimePhysics()) {}
+};
+
+TEST_F(DosingTest, EachSegmentGetsItsOwnGasA) {
+    constexpr double kSegmentSeconds = 20;
+    const double rangeMin = mixer.MFCADetails.LUT[mixer.MFCADetails.ActiveLUT].RangeMin;
+    const float pulsed = static_cast<float>(0.9 * rangeMin);
+    const float wanted[] = {0.005f, pulsed, 0, 0.005f};
+    const double hours = kSegmentSeconds / 3600;
+    mixer.StepProgram = {Segment(hours, wanted[0], 1, 0.02f, ""), Segment(hours, wanted[1], 0.9f, 0.02f, ""),
+                         Segment(hours, wanted[2], 1, 0.02f, ""), Segment(hours, wanted[3], 1, 0.02f, "")};
+    ctx.PumpTiming = RunPumpTiming;  // the program's own pump timing
+    emulator.SetDelayMs(Instrument::Pump, 300);
+    followRealTime = true;
+
+    struct Boundary {
+        double seconds, grams;
+    };
+    std::vector<Boundary> boundaries;
+    SteadyClock steady;
+    auto mark = [&] { boundaries.push_back({steady.MonotonicSeconds(), emulator.Mfc(Instrument::MfcA).MassDelivered_g}); };
+    ctx.OnLogLine = [&](const TMemo& memo, const std::string& line) {
+        if (&memo == &form.MemoLog) log.push_back(line);
+        if (line.find("Tick:Next Step") != std::string::npos || line.find("Tick:Stop") != std::string::npos) mark();
+    };
+    mark();
+    ButtonApplyClick(ctx);
+    ASSERT_TRUE(RunUntil([&] { return Idle() && !WorkerRunning(ctx); }, 4 * kSegmentSeconds + 30)) << LogText();
+    EXPECT_EQ(mixer.MixerState, TMixerState::msReady) << LogText();
+    ASSERT_EQ(boundaries.size(), 5u) << LogText();
+
+    std::string figures;
+    double delivered[4], target[4];
+    for (int i = 0; i < 4; ++i) {
+        const double span = boundaries[i + 1].seconds - boundaries[i].seconds;
+        delivered[i] = (boundaries[i + 1].grams - boundaries[i].grams) * 1e6;
+        target[i] = wanted[i] * 1e6 * span / 60;
+        figures += "segment " + std::to_string(i + 1) + ": delivered " + std::to_string(delivered[i]) +
+                   " ug of " + std::to_string(target[i]) + " ug\n";
+    }
+    SCOPED_TRACE(figures);
+    EXPECT_NEAR(delivered[0], target[0], 0.05 * target[0]);
+    EXPECT_NEAR(delivered[1], target[1], 0.3 * target[1]);
+    EXPECT_LT(delivered[2], 0.1 * target[1]);
+    EXPECT_NEAR(delivered[3], target[3], 0.05 * target[3]);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,40 @@ TEST(MFCPassRules, NamesTheWriteAndItsLogLines) {
     EXPECT_EQ(d.Log.back(), "Thread. Observed flow > 0.000 000 1, instruct 0-flow.");
     EXPECT_TRUE(Logged(d, "Thread. This mixture contains no gas for MFC a."));
     EXPECT_TRUE(d.SetPoint.LogOnSuccess.empty());
+}
+
+// A new segment is counted from the segment clock's change, not from the worker's first reading
+// after it learnt of the segment: gas A delivered in between belongs to the new segment. The
+// start is placed on the straight line between the readings around it, never before the earlier.
+TEST(MFCPassRules, NewSegmentCountsFromItsStartOnTheSegmentClock) {
+    struct Case {
+        const char* what;
+        double start;           // segment start handed over (seconds)
+        double startGrams;      // totalizer taken as the segment's start
+        double flowSoFar;       // g/min at the reading of 20 g at 110 s
+    };
+    const Case cases[] = {
+        {"between the readings", 104, 14, 6.0 / 6 * 60},
+        {"before the earlier reading", 90, 10, 10.0 / 10 * 60},
+        {"not known", std::nan(""), 20, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TMFCPassRules rules(358);
+        rules.LowFlow = kLowFlow;
+        rules.AcceptMixture(GasA("H2", 1.0f, 1.0f));
+        rules.BeginPass();
+        rules.Pass(Sample(10, 100), 1, 1);  // the previous segment's last reading
+        rules.AcceptMixture(GasA("H2", 0.0005f, 0.05f), c.start);
+        rules.BeginPass();
+        const TPassDecision d = rules.Pass(Sample(20, 110), 1, 1);
+        EXPECT_DOUBLE_EQ(rules.TotalizerStart(), c.startGrams);
+        EXPECT_DOUBLE_EQ(rules.FlowRateSoFargpm(), c.flowSoFar);
+        // 36 g/min or more so far against 0.0005 wanted: ahead, MFC A closed at once.
+        if (c.flowSoFar > 0) {
+            EXPECT_EQ(d.Mode, TGasAMode::gmPulsedAhead);
+        }
+    }
 }
 
 TEST(MFCPassRules, BeforeTheFirstSegmentNothingIsWrittenAndNoAverageIsInvented) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "core/MainThreadHandOver.h"
@@ -150,7 +151,8 @@ protected:
         o.TimeScale = 20;
         return o;
     }
-    RunOnEmulator() : options(Options()), emulator(options) {
+    RunOnEmulator() : RunOnEmulator(Options()) {}
+    explicit RunOnEmulator(sim::EmulatorOptions o) : options(std::move(o)), emulator(options) {
         ManualClock quick;
         for (auto [details, instrument, address] :
              {std::tuple{&mixer.MFCADetails, Instrument::MfcA, 1u},
