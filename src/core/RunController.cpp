@@ -257,12 +257,17 @@ void OperatingPass(TRunContext& ctx) {
 
     if (!td.StepMFCASet) HandOverGasA(ctx, A);
 
-    if (!td.StepMFCBSet) {
+    // A segment whose time is already up does not retry its instruments any more: the exchanges
+    // take their time, and the next segment's set-points must not wait for them. (A segment of no
+    // duration still hands its set-points over first.)
+    const bool timeUp = s.StepTime > 0 && s.StepTime < SegmentHoursSoFar(ctx);
+
+    if (!td.StepMFCBSet && !timeUp) {
         RunLog(ctx, "B Handled");
         if (SetMFCFlow(ctx, m.MFCBDetails, B.Mass)) td.StepMFCBSet = true;
     }
 
-    if (!td.StepPumpSet) {
+    if (!td.StepPumpSet && !timeUp) {
         const std::string command = C.PumpCommand.empty() ? NoFluidPumpCommand : C.PumpCommand;
         RunLog(ctx, "C Trying to handle (Pump command:'" + command + "')");
         const TPumpOutcome outcome = SendPumpCommand(ctx, command);

@@ -348,6 +348,29 @@ TEST_F(RunControllerEmulatorTest, MFCBRefusingItsSetPointIsTriedEveryTick) {
     ASSERT_TRUE(RunUntil([&] { return Idle(); }));
 }
 
+// Once a segment's time is up its refused set-point is not retried: the tick moves on to the next
+// segment at once instead of spending another exchange on the one that is over.
+TEST_F(RunControllerEmulatorTest, SegmentWhoseTimeIsUpStopsRetryingAndMovesOn) {
+    emulator.SetRefuseSetPoint(Instrument::MfcB, true);
+    mixer.StepProgram = {Segment(0.5, 0.01f, 1, 0.02f, ""), Segment(1, 0.005f, 1, 0.03f, "")};
+    ButtonApplyClick(ctx);
+    bool done = false;
+    Tick(ctx, done);
+    Tick(ctx, done);
+    EXPECT_EQ(Count("B Handled"), 2);
+    clock.Advance(0.5 * 3600 + 1);
+    Tick(ctx, done);
+    EXPECT_EQ(Count("B Handled"), 2);  // not a third try for the segment that is over
+    EXPECT_EQ(mixer.CurrentStep, 1);
+    EXPECT_TRUE(Logged("Tick:Next Step: 1"));
+    EXPECT_EQ(Count("A Handled"), 2);
+    Tick(ctx, done);
+    EXPECT_EQ(Count("B Handled"), 3);  // the new segment's set-point is tried
+    emulator.SetRefuseSetPoint(Instrument::MfcB, false);
+    ButtonStopClick(ctx);
+    ASSERT_TRUE(RunUntil([&] { return Idle(); }));
+}
+
 TEST_F(RunControllerEmulatorTest, PumpCommandCountsOnlyWhenThePumpTookItWithoutError) {
     mixer.StepProgram = {Segment(1, 0, 1, 0, "IV100A2000OR")};
     emulator.SetPumpError(9);
