@@ -159,4 +159,19 @@ TEST_F(MoirexctlRunTest, StopThatCannotBeConfirmedExitsFour) {
     EXPECT_EQ(emulator.Mfc(Instrument::MfcA).SetPoint, 0.0f);
 }
 
+// MFC B silent for longer than the outage limit (1 s from the configuration file): the run stops
+// by itself; B listens again in time for the stop procedure, which confirms every flow stopped.
+TEST_F(MoirexctlRunTest, OutageLimitStopExitsFive) {
+    for (const char* name : {"moirex.ini", "moirexctl.ini"})
+        std::ofstream(work / "home" / name) << "[Run]\r\nOutage stop s=1\r\n";
+    Start(1);
+    ASSERT_TRUE(Within(60, [&] { return GasAFlowing(); })) << Output();
+    emulator.SetSilent(Instrument::MfcB, true);
+    const bool limitReached = Within(30, [&] { return Output().find("(outage limit)") != std::string::npos; });
+    emulator.SetSilent(Instrument::MfcB, false);
+    ASSERT_TRUE(limitReached) << Output();
+    EXPECT_EQ(ExitStatus(), 5) << Output();
+    EXPECT_TRUE(EveryFlowStopped());
+}
+
 }  // namespace
