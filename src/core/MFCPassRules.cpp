@@ -80,15 +80,27 @@ TPassDecision TMFCPassRules::Pass(const TTotalizerSample& totalizer, double curr
         log.push_back("Thread. Initialize segment");
         totalizerStart_ = totalizerNow_;
         totalizerStartSeconds_ = totalizer.Seconds;
-        // The segment began before this reading: its start lies between the previous reading and
-        // this one (never further back), and the totalizer there is taken as the straight line
-        // between the two readings.
+        // The segment began before this reading: the totalizer at its start is taken on the
+        // straight line between the readings around it (the change may even precede the previous
+        // reading, when it came between the worker's hand-over and its reading), never further
+        // back than the earliest reading kept.
         const double start = segmentStartSeconds_;
-        if (haveLastReading_ && start < totalizer.Seconds && totalizer.Seconds > lastSeconds_) {
-            const double from = std::max(start, lastSeconds_);
-            const double share = (from - lastSeconds_) / (totalizer.Seconds - lastSeconds_);
-            totalizerStart_ = lastTotal_ + (totalizerNow_ - lastTotal_) * share;
-            totalizerStartSeconds_ = from;
+        if (!recent_.empty() && start < totalizer.Seconds) {
+            TTimedReading later{totalizer.Seconds, totalizerNow_};
+            TTimedReading earlier = recent_.back();
+            for (auto it = recent_.rbegin(); it != recent_.rend() && later.Seconds > start; ++it) {
+                earlier = *it;
+                if (earlier.Seconds <= start) break;
+                later = earlier;
+            }
+            if (start <= earlier.Seconds || later.Seconds <= earlier.Seconds) {
+                totalizerStart_ = earlier.Grams;
+                totalizerStartSeconds_ = earlier.Seconds;
+            } else {
+                const double share = (start - earlier.Seconds) / (later.Seconds - earlier.Seconds);
+                totalizerStart_ = earlier.Grams + (later.Grams - earlier.Grams) * share;
+                totalizerStartSeconds_ = start;
+            }
         }
         NewSegment = false;
         haveSegmentBase_ = true;
@@ -125,6 +137,8 @@ TPassDecision TMFCPassRules::Pass(const TTotalizerSample& totalizer, double curr
     lastSeconds_ = totalizer.Seconds;
     lastTime_ = totalizer.Time;
     haveLastReading_ = true;
+    recent_.push_back({totalizer.Seconds, totalizerNow_});
+    if (recent_.size() > kRecentReadings) recent_.pop_front();
     return decision;
 }
 

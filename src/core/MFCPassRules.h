@@ -22,6 +22,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,13 @@ private:
 
     bool haveSegmentBase_ = false;  // a segment start has been taken from a reading
     double segmentStartSeconds_ = std::nan("");  // the new segment's start, when known
+    // The last few successful readings, oldest first: where a new segment's start is placed.
+    struct TTimedReading {
+        double Seconds = 0;
+        double Grams = 0;
+    };
+    static constexpr size_t kRecentReadings = 4;
+    std::deque<TTimedReading> recent_;
     bool haveLastReading_ = false;  // an earlier successful reading exists
     double totalizerStart_ = 0;
     double totalizerStartSeconds_ = 0;

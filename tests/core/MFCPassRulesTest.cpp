@@ -139,7 +139,8 @@ TEST(MFCPassRules, NamesTheWriteAndItsLogLines) {
 
 // A new segment is counted from the segment clock's change, not from the worker's first reading
 // after it learnt of the segment: gas A delivered in between belongs to the new segment. The
-// start is placed on the straight line between the readings around it, never before the earlier.
+// start is placed on the straight line between the readings around it (also two readings back),
+// never before the earliest reading kept.
 TEST(MFCPassRules, NewSegmentCountsFromItsStartOnTheSegmentClock) {
     struct Case {
         const char* what;
@@ -148,9 +149,11 @@ TEST(MFCPassRules, NewSegmentCountsFromItsStartOnTheSegmentClock) {
         double flowSoFar;       // g/min at the reading of 20 g at 110 s
     };
     const Case cases[] = {
-        {"between the readings", 104, 14, 6.0 / 6 * 60},
-        {"before the earlier reading", 90, 10, 10.0 / 10 * 60},
-        {"not known", std::nan(""), 20, 0},
+        {"between the last two readings", 104, 14, 6.0 / 6 * 60},
+        {"before the previous reading", 95, 7, 13.0 / 15 * 60},
+        {"before every reading kept", 80, 4, 16.0 / 20 * 60},
+        // From this reading on: no span yet, the shown average stays the previous segment's.
+        {"not known", std::nan(""), 20, 6.0 / 10 * 60},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -158,14 +161,16 @@ TEST(MFCPassRules, NewSegmentCountsFromItsStartOnTheSegmentClock) {
         rules.LowFlow = kLowFlow;
         rules.AcceptMixture(GasA("H2", 1.0f, 1.0f));
         rules.BeginPass();
-        rules.Pass(Sample(10, 100), 1, 1);  // the previous segment's last reading
+        rules.Pass(Sample(4, 90), 1, 1);  // the previous segment's last readings
+        rules.BeginPass();
+        rules.Pass(Sample(10, 100), 1, 1);
         rules.AcceptMixture(GasA("H2", 0.0005f, 0.05f), c.start);
         rules.BeginPass();
         const TPassDecision d = rules.Pass(Sample(20, 110), 1, 1);
         EXPECT_DOUBLE_EQ(rules.TotalizerStart(), c.startGrams);
         EXPECT_DOUBLE_EQ(rules.FlowRateSoFargpm(), c.flowSoFar);
         // 36 g/min or more so far against 0.0005 wanted: ahead, MFC A closed at once.
-        if (c.flowSoFar > 0) {
+        if (!std::isnan(c.start)) {
             EXPECT_EQ(d.Mode, TGasAMode::gmPulsedAhead);
         }
     }
