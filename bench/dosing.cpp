@@ -15,6 +15,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -244,7 +245,8 @@ int main(int argc, char** argv) {
         const double nextEnd = i + 2 < boundaries.size() ? boundaries[i + 2].t : b1.t + 30;
         const Sample* change = NewSetPoint(samples, b1.t, nextEnd, accepts(i + 1));
         const double spill_ug = change ? (change->mass - b1.mass) * 1e6 : NAN;
-        const double allowance_ug = heldAtEnd * 1e6 * 0.5 / 60.0;
+        // Half a second of the segment's flow: its wanted flow (or, held at its end, a higher one).
+        const double allowance_ug = std::max(heldAtEnd * 1e6, static_cast<double>(plan[i].gasA_ugpm)) * 0.5 / 60.0;
         char error[32];
         if (plan[i].gasA_ugpm > 0) {
             const double e = (delivered_ug - target_ug) / target_ug * 100;
