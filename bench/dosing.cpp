@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
     const std::vector<Planned> plan = {
         {"constant 10000", 10000}, {"pulsed 200", 200}, {"no gas A", 0}, {"constant 5000", 5000}};
     for (const Planned& p : plan) {
-        const moirex::TProgramSegment seg{p.name, segmentSeconds / 3600.0, p.gasA_ugpm, 20000, 0, 0};
+        const moirex::TProgramSegment seg{p.name, segmentSeconds / 3600.0, p.gasA_ugpm, 20000, 0, 0, ""};
         const moirex::SegmentBuildOutcome built = moirex::AddProgramSegment(mixer, seg);
         for (const auto& c : built.Corrections) std::printf("  correction: %s\n", c.c_str());
         if (!built.Added) {
