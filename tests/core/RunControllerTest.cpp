@@ -338,9 +338,15 @@ TEST_F(RunControllerEmulatorTest, MFCBRefusingItsSetPointIsTriedEveryTick) {
     EXPECT_EQ(Count("A Handled"), 1);
     EXPECT_EQ(Count("C Handled"), 1);
     emulator.SetRefuseSetPoint(Instrument::MfcB, false);
+    // The worker reads MFC B meanwhile: a write that meets its read fails too and is retried.
+    int ticks = 0;
+    while (!ctx.ThreadData.StepMFCBSet && ticks < 20) {
+        Tick(ctx, done);
+        ++ticks;
+    }
     Tick(ctx, done);
-    Tick(ctx, done);
-    EXPECT_EQ(Count("B Handled"), 5);
+    EXPECT_EQ(Count("B Handled"), 4 + ticks);
+    EXPECT_EQ(Count("Failed to set MFC B flow to :"), 4 + ticks - 1);
     EXPECT_EQ(Count("MFC B flow set to :"), 1);
     EXPECT_NEAR(emulator.Mfc(Instrument::MfcB).SetPoint, 0.02f, 1e-7);
 
