@@ -1,5 +1,8 @@
 #include "ui/PageBuilder.h"
 
+#include <QStyledItemDelegate>
+#include <algorithm>
+
 #include "ui/Fonts.h"
 #include "ui/Mirror.h"
 
@@ -49,6 +52,36 @@ QLineEdit* Edit(TRealEdit& control, int width) {
 }
 
 QListWidget* List(TListBox& control) { return Make<QListWidget>(control); }
+
+namespace {
+// Items as wide as the list, so that a long text is cut at its start instead of scrolled.
+class TElideLeftDelegate final : public QStyledItemDelegate {
+public:
+    explicit TElideLeftDelegate(QListWidget* list) : QStyledItemDelegate(list), list_(list) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const QSize hint = QStyledItemDelegate::sizeHint(option, index);
+        return {std::min(hint.width(), list_->viewport()->width()), hint.height()};
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = Qt::ElideLeft;
+    }
+
+private:
+    QListWidget* list_;
+};
+}  // namespace
+
+QListWidget* PortList(TListBox& control) {
+    QListWidget* list = List(control);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setTextElideMode(Qt::ElideLeft);
+    list->setResizeMode(QListView::Adjust);
+    list->setItemDelegate(new TElideLeftDelegate(list));
+    return list;
+}
 
 QComboBox* Combo(TComboBox& control) {
     auto* w = Make<QComboBox>(control);

@@ -28,6 +28,9 @@ QLineEdit* Edit(TEdit& control, int width = 0);
 QLineEdit* Edit(TIntegerEdit& control, int width = 90);
 QLineEdit* Edit(TRealEdit& control, int width = 130);
 QListWidget* List(TListBox& control);
+// A list of port names: a name wider than the list shows its end ("…by-id/usb-FTDI…-port0"),
+// where names of the same folder differ, and the whole name as a tip.
+QListWidget* PortList(TListBox& control);
 QComboBox* Combo(TComboBox& control);
 QTreeWidget* TabbedList(TTabbedListBox& control);
 // A text pane in the fixed-pitch font, read-only for the operator.

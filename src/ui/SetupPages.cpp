@@ -29,9 +29,9 @@ QWidget* SetupPage(TForm1& f) {
     Column(g1)->addWidget(Button(f.ButtonSetupFindPorts), 0, Qt::AlignLeft);
     QGroupBox* g2 = Group(f.GroupBox2);
     auto* lists = new QHBoxLayout;
-    lists->addLayout(ListUnder("Port for pump", List(f.ListBoxPortPump)));
-    lists->addLayout(ListUnder("Port for MFC A", List(f.ListBoxPortMFC1)));
-    lists->addLayout(ListUnder("Port for MFC B", List(f.ListBoxPortMFC2)));
+    lists->addLayout(ListUnder("Port for pump", PortList(f.ListBoxPortPump)));
+    lists->addLayout(ListUnder("Port for MFC A", PortList(f.ListBoxPortMFC1)));
+    lists->addLayout(ListUnder("Port for MFC B", PortList(f.ListBoxPortMFC2)));
     Column(g2)->addLayout(lists);
     QGroupBox* g12 = Group(f.GroupBox12);
     Column(g12)->addWidget(Button(f.ButtonSetupValidate), 0, Qt::AlignLeft);
