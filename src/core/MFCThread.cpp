@@ -114,6 +114,8 @@ void TMFCThread::DataExchange() {
 
 bool TMFCThread::HandOver() {
     if (handOverClosed_) return false;
+    // News from before this hand-over comes with it; a nudge from now on means news after it.
+    nudged_.store(false);
     if (!handOver_.invokeAndWait([this] { DataExchange(); })) {
         // Nobody serves the main thread any more: end the loop, MFC A still gets its zero.
         handOverClosed_ = true;
@@ -121,6 +123,14 @@ bool TMFCThread::HandOver() {
         return false;
     }
     return true;
+}
+
+void TMFCThread::FailurePause() {
+    constexpr int64_t kSliceMs = 50;
+    for (int64_t slept = 0; slept < kFailurePauseMs; slept += kSliceMs) {
+        clock_.SleepMs(kSliceMs);
+        if (nudged_.exchange(false)) return;
+    }
 }
 
 void TMFCThread::Execute() {
@@ -143,7 +153,7 @@ void TMFCThread::Execute() {
             aMessage = CouldNotTalkToMFCA;
             aMessage += CRLF;
             HandOver();
-            clock_.SleepMs(kFailurePauseMs);
+            FailurePause();
             continue;
         }
         const TTotalizerSample sample{TotalizerNow, clock_.MonotonicSeconds(), Now()};

@@ -59,6 +59,11 @@ public:
     std::string aMessage;         // memo lines of the pass, each ending in CR LF
     std::atomic<bool> Stopped{false};
     std::atomic<bool> ToStop{false};
+    // Main thread: there is news for the worker (a new segment, a stop request). A worker pausing
+    // after MFC A did not answer ends its pause, so that the news reaches it at once through its
+    // next hand-over instead of after the rest of the second.
+    void Nudge() { nudged_.store(true); }
+
     // Called on the main thread at the end of every hand-over; set before Start.
     std::function<void()> OnHandOver;
     // The segment clock of In_SegmentStartSeconds (the run controller's); null: a new segment is
@@ -76,6 +81,8 @@ public:
 
 private:
     bool HandOver();
+    // The pause after MFC A did not answer: a second, or less when nudged.
+    void FailurePause();
     void Run();
 
     TThreadData& threadData_;
@@ -85,6 +92,7 @@ private:
     std::function<void(const std::string&)> memoLog_;
     std::thread thread_;
     std::atomic<bool> bodyEnded_{false};
+    std::atomic<bool> nudged_{false};
     bool handOverClosed_ = false;  // worker only
     double nextMFCBRead_ = 0;       // worker only: monotonic time of MFC B's next read after a failure
 };

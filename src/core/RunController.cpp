@@ -194,6 +194,7 @@ void HandOverGasA(TRunContext& ctx, const TGasItem& A) {
     ctx.ThreadData.In_SegmentStartSeconds = ctx.StepStartSeconds;
     ctx.ThreadData.In_NewSegment = true;
     ctx.ThreadData.StepMFCASet = true;
+    if (ctx.MFCThread) ctx.MFCThread->Nudge();
 }
 
 TGasItem GasAOf(const TGasItem& segment) {
@@ -352,6 +353,7 @@ void StopAndKillThread(TRunContext& ctx) {
     while (ctx.MFCThread) {
         FormLogger().Send("Waiting for thread to stop");
         ctx.ThreadData.In_ToStop = true;
+        ctx.MFCThread->Nudge();
         const int32_t span = ctx.StopPollMaxMs > 0 ? ctx.StopPollMaxMs : 1;
         std::uniform_int_distribution<int32_t> wait(0, span - 1);
         while (!ctx.MFCThread->Stopped.load()) {
