@@ -3,6 +3,7 @@
 // so that the three emulated instruments can be found, validated and run without hardware.
 
 #include <QApplication>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "state/MixerState.h"
 #include "support/Log.h"
 #include "ui/Application.h"
+#include "ui/StopOnSignal.h"
 
 namespace {
 
@@ -68,6 +70,8 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         moirex::ui::TMoirexApp moirex(options);
+        // A logout, `kill` or a closed terminal stops a run before the program ends.
+        moirex::ui::TStopOnSignal stopOnSignal(moirex, {SIGTERM, SIGHUP, SIGINT});
         moirex.Window().show();
         status = QApplication::exec();
     }

@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QPushButton>
 #include <QTest>
+#include <csignal>
 #include <filesystem>
 #include <memory>
 
@@ -20,6 +21,7 @@
 #include "support/Clock.h"
 #include "ui/Application.h"
 #include "ui/FlowGraph.h"
+#include "ui/StopOnSignal.h"
 
 #include <QLineEdit>
 #include <QListWidget>
@@ -159,6 +161,8 @@ protected:
         ClickRow(f.ListBox2, 0);  // Ar
     }
 
+    void StartShortProgram();
+
     sim::Emulator emulator;
     ManualClock instrumentClock;
 };
@@ -183,8 +187,8 @@ TEST_F(AppOnEmulator, ValidateThroughTheWidgetsEndsProperlySetUp) {
     EXPECT_EQ(W<QListWidget>(f.ListBox1)->currentRow(), 1);
 }
 
-TEST_F(AppOnEmulator, ShortProgramStartedAndStoppedFromTheButtonsEndsReadyWithNoFlow) {
-    StartOnEmulator();
+// The operator's path to a run: validated, one segment of A, B and no fluid, started.
+void AppOnEmulator::StartShortProgram() {
     ValidateAndChooseGases();
     ASSERT_EQ(app->Mixer().MixerState, TMixerState::msReady);
     TForm1& f = app->Form;
@@ -205,7 +209,12 @@ TEST_F(AppOnEmulator, ShortProgramStartedAndStoppedFromTheButtonsEndsReadyWithNo
                                       f.RtDoubleVectorTime.Count() >= 3; }, 30000))
         << "run log:\n" << f.MemoLog.Text() << "points " << f.RtDoubleVectorTime.Count()
         << " state " << static_cast<int>(app->Mixer().MixerState);
+}
 
+TEST_F(AppOnEmulator, ShortProgramStartedAndStoppedFromTheButtonsEndsReadyWithNoFlow) {
+    StartOnEmulator();
+    ASSERT_NO_FATAL_FAILURE(StartShortProgram());
+    TForm1& f = app->Form;
     QTest::mouseClick(W<QPushButton>(f.ButtonStop), Qt::LeftButton);
     ASSERT_TRUE(RunUntil([&] { return app->Mixer().MixerState == TMixerState::msReady &&
                                       !WorkerRunning(app->Run()); }, 60000))
@@ -219,6 +228,33 @@ TEST_F(AppOnEmulator, ShortProgramStartedAndStoppedFromTheButtonsEndsReadyWithNo
     QTest::qWait(50);
     EXPECT_EQ(app->Window().Flows()->Graph()->RtLineSeriesA()->dataCount(), f.RtDoubleVectorTime.Count());
     EXPECT_GT(app->Window().Flows()->Graph()->RtLineSeriesA()->dataCount(), 0);
+}
+
+// SIGTERM during a run (a logout, `kill`): the stop procedure runs in full before the window
+// closes, so no gas is left flowing.
+TEST_F(AppOnEmulator, SignalDuringARunStopsEveryFlowBeforeTheWindowCloses) {
+    StartOnEmulator();
+    ui::TStopOnSignal stopOnSignal(*app, {SIGTERM});
+    ASSERT_NO_FATAL_FAILURE(StartShortProgram());
+    std::raise(SIGTERM);
+    std::raise(SIGTERM);  // a second one does not cut the stop short
+    ASSERT_TRUE(RunUntil([&] { return !app->Window().isVisible(); }, 60000))
+        << static_cast<int>(app->Mixer().MixerState) << "\n" << app->Form.MemoLog.Text();
+    EXPECT_EQ(app->Mixer().MixerState, TMixerState::msReady);
+    EXPECT_FALSE(WorkerRunning(app->Run()));
+    EXPECT_EQ(emulator.Mfc(Instrument::MfcA).SetPoint, 0);
+    EXPECT_EQ(emulator.Mfc(Instrument::MfcB).SetPoint, 0);
+    EXPECT_FALSE(emulator.Pump().Busy);
+    EXPECT_NE(app->Form.MemoLog.Text().find("SIGTERM received: stop and close"), std::string::npos);
+}
+
+// Outside a run a signal closes the window at once, with no message box for nobody to answer.
+TEST_F(AppTest, SignalOutsideARunClosesTheWindowWithoutAMessage) {
+    Start();
+    ui::TStopOnSignal stopOnSignal(*app, {SIGHUP});
+    std::raise(SIGHUP);
+    EXPECT_TRUE(RunUntil([&] { return !app->Window().isVisible(); }, 5000));
+    EXPECT_TRUE(dialogs.shown.empty());
 }
 
 }  // namespace
