@@ -29,13 +29,14 @@
 
 #include "core/MainThreadHandOver.h"
 #include "core/ProgramSegments.h"
-#include "core/RunBringUp.h"
 #include "core/RunController.h"
 #include "form/Dialogs.h"
 #include "form/Form.h"
 #include "sim/Emulator.h"
 #include "support/Clock.h"
 #include "support/FileLocations.h"
+
+#include "EmulatedMixer.h"
 
 namespace {
 
@@ -131,30 +132,12 @@ int main(int argc, char** argv) {
     options.Paced = true;
     options.Noise = true;
     moirex::sim::Emulator emu(options);
-    const std::string pump = emu.PortPath(Instrument::Pump);
 
     moirex::TForm1 form;
     moirex::ScriptedDialogs dialogs;
     moirex::TMixer mixer{form, dialogs};
-    auto quiet = [](const std::string&) {};
     std::printf("Bringing the emulated instruments up (paced, 9600 baud, noise on) ...\n");
-    if (!moirex::PumpFindInitHamilton(pump, quiet) ||
-        !moirex::ValidateController(mixer.MFCADetails, emu.PortPath(Instrument::MfcA), 1, mixer.DynamicRangeCullA,
-                                    false, quiet) ||
-        !moirex::ValidateController(mixer.MFCBDetails, emu.PortPath(Instrument::MfcB), 2, mixer.DynamicRangeCullB,
-                                    true, quiet) ||
-        !moirex::SelectGas(mixer.MFCADetails, 3, "MFC A", quiet) ||
-        !moirex::SelectGas(mixer.MFCBDetails, 2, "MFC B", quiet)) {
-        std::printf("bring-up failed\n");
-        return 1;
-    }
-    mixer.PumpDetails.Port = pump;
-    mixer.MixerState = moirex::TMixerState::msReady;
-    std::string error;
-    if (!moirex::SetUpWaterPump(mixer, 12.5, 1000000, pump, error)) {
-        std::printf("pump set-up failed: %s\n", error.c_str());
-        return 1;
-    }
+    if (!BringUpEmulatedMixer(mixer, emu)) return 1;
 
     struct Planned {
         const char* name;

@@ -15,13 +15,14 @@
 
 #include "core/MainThreadHandOver.h"
 #include "core/ProgramSegments.h"
-#include "core/RunBringUp.h"
 #include "core/RunController.h"
 #include "form/Dialogs.h"
 #include "form/Form.h"
 #include "sim/Emulator.h"
 #include "support/Clock.h"
 #include "support/FileLocations.h"
+
+#include "EmulatedMixer.h"
 
 namespace {
 
@@ -179,29 +180,12 @@ int main() {
     options.RuntimeFolder = (work / "ports").string();
     options.Paced = true;
     moirex::sim::Emulator emu(options);
-    const std::string pump = emu.PortPath(Instrument::Pump);
-    const std::string portA = emu.PortPath(Instrument::MfcA);
-    const std::string portB = emu.PortPath(Instrument::MfcB);
 
     moirex::TForm1 form;
     moirex::ScriptedDialogs dialogs;
     moirex::TMixer mixer{form, dialogs};
-    auto quiet = [](const std::string&) {};
     std::printf("Bringing the emulated instruments up (paced, 9600 baud) ...\n");
-    if (!moirex::PumpFindInitHamilton(pump, quiet) ||
-        !moirex::ValidateController(mixer.MFCADetails, portA, 1, mixer.DynamicRangeCullA, false, quiet) ||
-        !moirex::ValidateController(mixer.MFCBDetails, portB, 2, mixer.DynamicRangeCullB, true, quiet) ||
-        !moirex::SelectGas(mixer.MFCADetails, 3, "MFC A", quiet) || !moirex::SelectGas(mixer.MFCBDetails, 2, "MFC B", quiet)) {
-        std::printf("bring-up failed\n");
-        return 1;
-    }
-    mixer.PumpDetails.Port = pump;
-    mixer.MixerState = moirex::TMixerState::msReady;
-    std::string error;
-    if (!moirex::SetUpWaterPump(mixer, 12.5, 1000000, pump, error)) {
-        std::printf("pump set-up failed: %s\n", error.c_str());
-        return 1;
-    }
+    if (!BringUpEmulatedMixer(mixer, emu)) return 1;
     const auto& n2 = mixer.MFCADetails.LUT[mixer.MFCADetails.ActiveLUT];
     std::printf("MFC A on %s, range %.6f .. %.6f g/min; segments of %.0f s with gas B 20000 ug/min\n",
                 n2.NameOwn.c_str(), n2.RangeMin, n2.RangeMax, kSegmentSeconds);
