@@ -1,7 +1,6 @@
 #include "RunSession.h"
 
 #include <array>
-#include <charconv>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -13,17 +12,10 @@
 #include "form/Form.h"
 #include "support/Clock.h"
 #include "support/DateTime.h"
+#include "support/TextFormat.h"
 
 namespace moirexctl {
 namespace {
-
-// Shortest text that reads back as the same value, "." as decimal separator whatever the locale,
-// the way the run data file writes its numbers.
-std::string Number(double v) {
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-}
 
 std::string StatusText(const moirex::TForm1& form) {
     std::string s;
@@ -172,7 +164,7 @@ int RunSession::Run() {
             if (failedSince < 0) {
                 failedSince = lastRetry = now;
                 std::cout << "The stop could not be confirmed: the stop procedure is repeated every "
-                          << Number(StopRetryPeriodSeconds) << " s for " << Number(StopRetryLimitSeconds) << " s"
+                          << moirex::ShortestText(StopRetryPeriodSeconds) << " s for " << moirex::ShortestText(StopRetryLimitSeconds) << " s"
                           << std::endl;
             }
             if (now - failedSince >= StopRetryLimitSeconds) {

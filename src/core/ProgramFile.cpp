@@ -2,7 +2,6 @@
 
 #include "core/ProgramFile.h"
 
-#include <charconv>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -71,12 +70,6 @@ std::string JoinFields(const std::vector<std::string>& fields) {
 }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
-
-std::string ShortestText(double value) {
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, value);
-    return std::string(buf, r.ptr);
-}
 
 }  // namespace
 

@@ -74,19 +74,10 @@ TProgramOpenOutcome Refuse(TMixer& mixer, const std::string& name, const std::ve
 // A flow of a segment record (g/min, single precision) in µg/min, as the shortest decimal that
 // reads back as the same single-precision value: 3000.29, not 3000.2900390625.
 double SingleFlow_ugpm(float mass_gpm) {
-    const float ugpm = static_cast<float>(static_cast<double>(mass_gpm) * 1000000.0);
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, ugpm);
+    const std::string text = ShortestText(static_cast<float>(static_cast<double>(mass_gpm) * 1000000.0));
     double value = 0;
-    std::from_chars(buf, r.ptr, value);
+    std::from_chars(text.data(), text.data() + text.size(), value);
     return value;
-}
-
-// A single-precision value in its shortest text: 0.997735, not 0.997735023498535.
-std::string SingleText(float v) {
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
 }
 
 }  // namespace
@@ -182,7 +173,7 @@ std::string ProgramFileText(const TMixer& mixer, TDateTime now) {
                                            f.GroupBoxY2.Caption(),
                                            f.GroupBoxX.Caption(),
                                            "Syringe " + FormatGeneral(pump.SYRINGE_VOLUMEul) + " \u00B5l, fluid density " +
-                                               SingleText(pump.Fluid.DensityFluid20C) + " g/ml",
+                                               ShortestText(pump.Fluid.DensityFluid20C) + " g/ml",
                                        });
 }
 

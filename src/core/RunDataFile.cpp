@@ -13,12 +13,6 @@ namespace moirex {
 
 namespace {
 
-std::string Number(double v) {
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-}
-
 // Seconds to the millisecond, as the time stamp.
 std::string Seconds(double v) {
     char buf[64];
@@ -44,8 +38,8 @@ std::string RunDataFileName(TDateTime start) { return "Run " + FormatDateTime("y
 std::string RunDataRow(TDateTime time, double seconds, size_t segment, const TFlowStatus& f) {
     return FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", time) + "," + Seconds(seconds) + "," +
            (segment > 0 ? std::to_string(segment) : std::string()) +
-           "," + Number(f.MFCA) + "," + Number(f.SegmentAverage) + "," + Number(f.MFCB) + "," +
-           Number(f.MovingAverage) + "," + Number(f.MovingAverageMinutes);
+           "," + ShortestText(f.MFCA) + "," + ShortestText(f.SegmentAverage) + "," + ShortestText(f.MFCB) + "," +
+           ShortestText(f.MovingAverage) + "," + ShortestText(f.MovingAverageMinutes);
 }
 
 TRunDataFile::~TRunDataFile() { Close(); }

@@ -353,4 +353,16 @@ std::string Trim(std::string_view text) {
     return std::string(text.substr(b, e - b + 1));
 }
 
+std::string ShortestText(double value) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, value);
+    return std::string(buf, r.ptr);
+}
+
+std::string ShortestText(float value) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, value);
+    return std::string(buf, r.ptr);
+}
+
 }  // namespace moirex

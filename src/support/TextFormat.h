@@ -19,6 +19,13 @@ inline constexpr std::string_view CRLF = "\r\n";
 // operator already reads as "no valid figure", never "nan" or "inf".
 std::string FormatGeneral(double value);
 
+// The shortest text that reads back as the same value, with "." as decimal separator whatever
+// the locale: numbers in files that other programs read (program files, run data files, copied
+// graph points). A float gives its own shortest digits (3000.29f -> "3000.29"), not the widened
+// ones.
+std::string ShortestText(double value);
+std::string ShortestText(float value);
+
 // Quoted mask: "0" a digit, "#" an optional digit, "." the decimal separator, every other
 // character copied; halves rounded away from zero. Examples: "0.000 000", "# ### ###", "0.00".
 // - Integer part: a literal between digit places appears once a digit stands before it

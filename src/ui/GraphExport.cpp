@@ -4,12 +4,12 @@
 #include <QClipboard>
 #include <QFileDialog>
 #include <QMenu>
-#include <charconv>
 
 #include "form/Dialogs.h"
 #include "state/MixerState.h"
 #include "support/DateTime.h"
 #include "support/FileLocations.h"
+#include "support/TextFormat.h"
 #include "ui/FlowGraph.h"
 
 namespace moirex::ui {
@@ -21,11 +21,7 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 // The time axis counts seconds of local time since 1970-01-01, as the graph puts the readings.
 constexpr double UnixEpochDays = 25569.0;
 
-QString Number(double v) {
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return QString::fromLatin1(buf, static_cast<qsizetype>(r.ptr - buf));
-}
+QString Number(double v) { return QString::fromStdString(ShortestText(v)); }
 
 QString AskWithDialog(QWidget* parent, const QString& format) {
     std::string error;
