@@ -3,6 +3,12 @@
 set(MOIREX_APP_ID io.github.moirex.Moirex)
 set(pkg ${PROJECT_SOURCE_DIR}/packaging)
 
+# The metainfo with the project's version and release date; its screenshots are the pictures of
+# docs/ as the project's repository serves them.
+set(MOIREX_PICTURES https://raw.githubusercontent.com/moirex/moirex/main/docs)
+set(MOIREX_METAINFO ${PROJECT_BINARY_DIR}/packaging/${MOIREX_APP_ID}.metainfo.xml)
+configure_file(${pkg}/${MOIREX_APP_ID}.metainfo.xml.in ${MOIREX_METAINFO} @ONLY)
+
 if(TARGET moirex)
   install(TARGETS moirex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
@@ -10,7 +16,7 @@ endif()
 install(TARGETS moirexctl moirex-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET moirex)
   install(FILES ${pkg}/${MOIREX_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-  install(FILES ${pkg}/${MOIREX_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  install(FILES ${MOIREX_METAINFO} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(FILES ${pkg}/${MOIREX_APP_ID}.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()

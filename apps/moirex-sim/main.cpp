@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "sim/Emulator.h"
+#include "support/Version.h"
 
 namespace {
 
@@ -34,7 +35,8 @@ const char* kUsage =
     "  --runtime-dir DIR  publish the links in DIR instead of the default folder\n"
     "  --no-noise         exact flows, without noise\n"
     "  --seed N           seed of the noise\n"
-    "  --help             this text\n";
+    "  --help             this text\n"
+    "  --version          the program's version\n";
 
 [[noreturn]] void Usage(const std::string& message) {
     std::cerr << "moirex-sim: " << message << "\n" << kUsage;
@@ -63,6 +65,9 @@ int main(int argc, char** argv) {
         };
         if (a == "--help" || a == "-h") {
             std::cout << kUsage;
+            return 0;
+        } else if (a == "--version") {
+            std::cout << moirex::VersionLine("moirex-sim") << "\n";
             return 0;
         } else if (a == "--no-pace") {
             options.Paced = false;

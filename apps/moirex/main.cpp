@@ -10,8 +10,8 @@
 #include <string>
 
 #include "sim/Emulator.h"
-#include "state/MixerState.h"
 #include "support/Log.h"
+#include "support/Version.h"
 #include "ui/Application.h"
 #include "ui/StopOnSignal.h"
 
@@ -19,37 +19,50 @@ namespace {
 
 void Usage(FILE* to) {
     std::fputs(
-        "usage: moirex [--emulator]\n"
+        "usage: moirex [--emulator] [Qt options]\n"
         "  --emulator  run the instrument emulator (two mass flow controllers and the syringe\n"
         "              pump) inside the program; its ports appear in the Setup page's lists and\n"
-        "              are preselected when the configuration file names no ports\n",
+        "              are preselected when the configuration file names no ports\n"
+        "  --version   the program's version\n"
+        "Qt's own options are taken as well, such as -platform offscreen, -display :1 or -reverse.\n",
         to);
 }
+
+bool Is(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool emulator = false;
+    // --help and --version answer without a display, so they are looked at before Qt starts.
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--emulator") == 0) {
-            emulator = true;
-        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+        if (Is(argv[i], "--help") || Is(argv[i], "-h")) {
             Usage(stdout);
             return 0;
-        } else if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("moirex%s\n", std::string(moirex::ProgramVersion).c_str());
+        }
+        if (Is(argv[i], "--version")) {
+            std::printf("%s\n", moirex::VersionLine("moirex").c_str());
             return 0;
+        }
+    }
+
+    // Qt takes its own options (-platform, -display, -style …) out of argv; what is left is ours.
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("moirex");
+    QApplication::setApplicationVersion(QString::fromUtf8(moirex::ProjectVersion().data(),
+                                                          static_cast<qsizetype>(moirex::ProjectVersion().size())));
+    QApplication::setApplicationDisplayName("Moirex");
+    QApplication::setDesktopFileName("io.github.moirex.Moirex");
+
+    bool emulator = false;
+    for (int i = 1; i < argc; ++i) {
+        if (Is(argv[i], "--emulator")) {
+            emulator = true;
         } else {
             std::fprintf(stderr, "moirex: unknown option %s\n", argv[i]);
             Usage(stderr);
             return 2;
         }
     }
-
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("moirex");
-    QApplication::setApplicationDisplayName("Moirex");
-    QApplication::setDesktopFileName("io.github.moirex.Moirex");
 
     moirex::ui::TAppOptions options;
     std::unique_ptr<moirex::sim::Emulator> sim;

@@ -7,9 +7,15 @@
 namespace moirexctl {
 
 Args::Args(const std::vector<std::string>& argv, const std::vector<OptionSpec>& options) {
+    bool optionsEnded = false;
     for (size_t i = 0; i < argv.size(); ++i) {
         const std::string& a = argv[i];
-        if (a.size() > 2 && a.rfind("--", 0) == 0) {
+        if (optionsEnded) {
+            positionals_.push_back(a);
+        } else if (a == "--") {
+            // Everything after "--" is a positional, so a file named "-x.csv" or "--x" can be given.
+            optionsEnded = true;
+        } else if (a.size() > 2 && a.rfind("--", 0) == 0) {
             std::string name = a;
             std::optional<std::string> inlineValue;
             if (auto eq = a.find('='); eq != std::string::npos) {

@@ -27,7 +27,8 @@ struct OptionSpec {
     bool takesValue = true;
 };
 
-// Parsed arguments of one command: options (declared up front) and positionals in order.
+// Parsed arguments of one command: options (declared up front) and positionals in order. Every
+// argument after "--" is a positional, whatever it begins with.
 class Args {
 public:
     Args(const std::vector<std::string>& argv, const std::vector<OptionSpec>& options);

@@ -7,17 +7,18 @@
 
 #include "Command.h"
 #include "support/Log.h"
+#include "support/Version.h"
 
 using namespace moirexctl;
 
 namespace {
 
-constexpr const char* Version = "moirexctl 0.1.0";
-
 void PrintOverview(std::ostream& out) {
     out << "Usage: moirexctl COMMAND [ARGUMENTS...]\n"
            "       moirexctl COMMAND --help\n"
-           "       moirexctl --version\n\n"
+           "       moirexctl --version\n"
+           "A \"--\" ends the options: every argument after it is a file name or value, even one\n"
+           "beginning with a dash.\n\n"
            "Commands:\n";
     for (const auto& c : Commands()) {
         std::string name = c.name;
@@ -26,9 +27,12 @@ void PrintOverview(std::ostream& out) {
     }
 }
 
+// "--help" or "-h" before a "--" (after it they are file names).
 bool WantsHelp(const std::vector<std::string>& args) {
-    for (const auto& a : args)
+    for (const auto& a : args) {
+        if (a == "--") return false;
         if (a == "--help" || a == "-h") return true;
+    }
     return false;
 }
 
@@ -48,7 +52,7 @@ int main(int argc, char** argv) {
         return ExitOk;
     }
     if (args[0] == "--version") {
-        std::cout << Version << "\n";
+        std::cout << moirex::VersionLine("moirexctl") << "\n";
         return ExitOk;
     }
     // The longest registered name that the arguments begin with: "mfc read" before "mfc".

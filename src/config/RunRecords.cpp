@@ -10,6 +10,7 @@
 #include "form/Form.h"
 #include "support/FileLocations.h"
 #include "support/TextFormat.h"
+#include "support/Version.h"
 
 namespace moirex {
 
@@ -46,6 +47,7 @@ std::string Recipe(const TForm1& form, const TPumpDetails& pumpDetails, TDateTim
     // Every line of the file ends in CR LF, the last one included.
     if (text.size() < CRLF.size() || text.compare(text.size() - CRLF.size(), CRLF.size(), CRLF) != 0)
         text += CRLF;
+    AddLine(text, "Moirex version: " + std::string(ProjectVersion()));
     if (!dataFile.empty()) AddLine(text, "Run data: " + dataFile);
     return text;
 }

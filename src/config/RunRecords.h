@@ -15,8 +15,9 @@ class Dialogs;
 
 // The recipe text from the window's current state: the three component captions, the rows of
 // the segment list exactly as shown (tabs included), and the recipe of the pump's fluid. "Saved: "
-// shows `now`. Every line ends in CR LF, the last one included. When the run will write a data
-// file, `dataFile` names it in a last line "Run data: " + its name.
+// shows `now`. Every line ends in CR LF, the last one included. After the fluid, a line
+// "Moirex version: " + the project's version; when the run will write a data file, `dataFile`
+// names it in a last line "Run data: " + its name.
 std::string Recipe(const TForm1& form, const TPumpDetails& pumpDetails, TDateTime now,
                    const std::string& dataFile = {});
 

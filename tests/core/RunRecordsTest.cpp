@@ -13,6 +13,7 @@
 #include "form/Dialogs.h"
 #include "form/Form.h"
 #include "support/FileLocations.h"
+#include "support/Version.h"
 
 namespace moirex {
 namespace {
@@ -78,13 +79,14 @@ TEST_F(RunRecordsTest, TheRecipeDescribesTheInputsTheSegmentsAndTheFluid) {
         "",
         "Mixture recipe: Water",
     };
-    ASSERT_EQ(lines.size(), head.size() + 5);
+    ASSERT_EQ(lines.size(), head.size() + 6);
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + head.size()), head);
     EXPECT_EQ(lines[11].rfind("Description saved: ", 0), 0u);
     EXPECT_EQ(lines[12], "Given density g/ml@20\u00BAC: 0.5");
     EXPECT_EQ(lines[13], "Components:");
     EXPECT_EQ(lines[14], "  Name - mass");
     EXPECT_EQ(lines[15], "  Water - 100");
+    EXPECT_EQ(lines[16], "Moirex version: " + std::string(ProjectVersion()));
 }
 
 TEST_F(RunRecordsTest, AnEmptySegmentListGoesStraightToTheEmptyLine) {
