@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 
 namespace moirex {
@@ -44,7 +45,11 @@ std::string ProgramFolder() {
     return ExecutableFolder();
 }
 
-bool ExecutableFolderWritable() { return ::access(ProgramFolder().c_str(), W_OK) == 0; }
+// Files beside the program: only for a build tree or a portable copy whose folder can be written.
+bool FilesBesideProgram() {
+    const std::string folder = ProgramFolder();
+    return !IsInstalledProgramFolder(folder) && ::access(folder.c_str(), W_OK) == 0;
+}
 
 std::string ExecutableStem() {
     {
@@ -67,13 +72,13 @@ std::string Created(std::string folder) {
 
 std::string ConfigFolder() {
     if (std::string home = HomeFolder(); !home.empty()) return Created(home);
-    if (ExecutableFolderWritable()) return ProgramFolder();
+    if (FilesBesideProgram()) return ProgramFolder();
     return Created(UserConfigFolder());
 }
 
 std::string DataFolder() {
     if (std::string home = HomeFolder(); !home.empty()) return Created(home);
-    if (ExecutableFolderWritable()) return ProgramFolder();
+    if (FilesBesideProgram()) return ProgramFolder();
     return Created(UserDataFolder());
 }
 
@@ -105,6 +110,16 @@ void UseWindowProgramFiles(const std::string& windowName) {
     std::lock_guard<std::mutex> lock(gHomeMutex);
     gProgramFolder = folder;
     gProgramStem = windowName;
+}
+
+bool IsInstalledProgramFolder(const std::string& folder) {
+    const std::string f = fs::path(folder).lexically_normal().string();
+    for (std::string_view prefix : {"/usr", "/bin", "/sbin"}) {
+        if (f.size() >= prefix.size() && f.compare(0, prefix.size(), prefix) == 0 &&
+            (f.size() == prefix.size() || f[prefix.size()] == '/'))
+            return true;
+    }
+    return false;
 }
 
 void SetHomeFolder(const std::string& folder) {

@@ -2,11 +2,14 @@
 // Where the mixer keeps its files: the configuration file (the executable's name + ".ini"), the
 // log files and the `Userdata` folder of recipe files.
 //
-// They lie beside the executable when its folder is writable, as on a lab PC where the program
-// runs from its own folder. When it is not (an installed program in /usr/bin), the configuration
-// file goes to $XDG_CONFIG_HOME/moirex (default ~/.config/moirex) and the logs and `Userdata` to
-// $XDG_DATA_HOME/moirex (default ~/.local/share/moirex); these folders are created with their
-// missing parents when asked for.
+// An installed program (its folder under a system prefix: /usr/bin, /usr/local/bin, /bin …)
+// keeps its configuration file in $XDG_CONFIG_HOME/moirex (default ~/.config/moirex) and the logs
+// and `Userdata` in $XDG_DATA_HOME/moirex (default ~/.local/share/moirex), whoever runs it, root
+// included: nothing is ever written beside an installed program, where the package manager would
+// leave it behind. A build tree or a portable copy (anywhere else) keeps them beside the
+// executable when its folder is writable, as on a lab PC where the program runs from its own
+// folder, and in the per-user folders when it is not. The per-user folders are created with
+// their missing parents when asked for.
 //
 // A home folder set with SetHomeFolder, or else the environment variable MOIREX_HOME, puts all
 // of them into that one folder: tests and tools use it so that they never write beside the
@@ -27,6 +30,11 @@ std::string ExecutableFolder();
 // that name (the build tree keeps each program in its own folder); when neither holds it, the
 // tool's folder is used with the window's file names.
 void UseWindowProgramFiles(const std::string& windowName = "moirex");
+
+// True when `folder` (a program's folder, links resolved) lies under a system prefix: /usr and
+// everything below it, /bin, /sbin. Such a program is installed; anywhere else it is a build
+// tree or a portable copy.
+bool IsInstalledProgramFolder(const std::string& folder);
 
 // Sets (non-empty) or clears (empty) the home folder that overrides every location below.
 void SetHomeFolder(const std::string& folder);

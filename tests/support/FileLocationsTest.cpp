@@ -103,5 +103,21 @@ TEST_F(FileLocationsTest, UserFoldersFollowTheXdgVariables) {
     EXPECT_EQ(UserDataFolder(), "/home/lab/.local/share/moirex");
 }
 
+TEST(InstalledProgramFolder, SystemPrefixesAreInstalledEverythingElseIsACopy) {
+    struct Case {
+        const char* folder;
+        bool installed;
+    };
+    const Case cases[] = {
+        {"/usr/bin", true},          {"/usr/local/bin", true},    {"/bin", true},
+        {"/sbin", true},             {"/usr/lib/moirex", true},   {"/usr/bin/", true},
+        {"/usr/local/../bin", true},  // resolved by the text: /usr/bin
+        {"/usr2/bin", false},        {"/binaries", false},        {"/home/lab/moirex", false},
+        {"/opt/moirex", false},      {"/work/build/apps/moirex", false},
+        {"/tmp/usr/bin", false},     // a scratch root holding an unpacked package
+    };
+    for (const Case& c : cases) EXPECT_EQ(IsInstalledProgramFolder(c.folder), c.installed) << c.folder;
+}
+
 }  // namespace
 }  // namespace moirex
