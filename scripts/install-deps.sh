@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   qt6-base-dev libqcustomplot-dev libqcustomplot2.1-qt6 fonts-liberation2
   xvfb xauth desktop-file-utils appstream
+  lintian man-db udev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -11,6 +11,16 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build-ci --output-on-failure -j"$jobs" --timeout 300
 
+# The Debian package: a Release build of the programs only (Debian's hardening flags, no tests),
+# packed by CPack, checked by lintian, unpacked into a scratch root and tried there.
+cmake -S . -B build-deb -DCMAKE_BUILD_TYPE=Release -DMOIREX_BUILD_TESTS=OFF -DMOIREX_BUILD_BENCH=OFF \
+  >/dev/null
+cmake --build build-deb -j"$jobs"
+rm -f build-deb/moirex_*.deb
+(cd build-deb && cpack -G DEB >/dev/null)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-deb/CMakeCache.txt)
+bash tests/packaging/package-test.sh build-deb/moirex_"$version"_*.deb "$version"
+
 # The threaded tests of the run (run controller, MFC worker, whole runs on the emulator) once more
 # under ThreadSanitizer.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=TSan -DMOIREX_WERROR=ON -DMOIREX_BUILD_UI=OFF \

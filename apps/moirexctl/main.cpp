@@ -17,6 +17,7 @@ void PrintOverview(std::ostream& out) {
     out << "Usage: moirexctl COMMAND [ARGUMENTS...]\n"
            "       moirexctl COMMAND --help\n"
            "       moirexctl --version\n"
+           "       moirexctl --commands   (every command and its summary, TAB between, one a line)\n"
            "A \"--\" ends the options: every argument after it is a file name or value, even one\n"
            "beginning with a dash.\n\n"
            "Commands:\n";
@@ -49,6 +50,12 @@ int main(int argc, char** argv) {
     }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         PrintOverview(std::cout);
+        return ExitOk;
+    }
+    if (args[0] == "--commands") {
+        // Every command's name and summary, TAB between them: for the manual page and shell
+        // completion, which take each command's --help from there.
+        for (const auto& c : Commands()) std::cout << c.name << "\t" << c.summary << "\n";
         return ExitOk;
     }
     if (args[0] == "--version") {
