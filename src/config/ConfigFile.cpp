@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "config/SettingLimits.h"
 #include "config/WindowBusy.h"
 #include "devices/PSD4_Interface.h"
 #include "form/Dialogs.h"
@@ -13,6 +14,7 @@
 #include "support/FileLocations.h"
 #include "support/IniFile.h"
 #include "support/Log.h"
+#include "support/TextFormat.h"
 
 namespace moirex {
 
@@ -26,6 +28,9 @@ std::string ConfigPath() {
     const std::filesystem::path p = std::filesystem::absolute(IniFilePath(), ec);
     return ec ? IniFilePath() : p.string();
 }
+
+// For a file that exists but cannot be read: a save would not replace it either.
+std::string UnreadableMessage() { return "Unable to read " + ConfigPath(); }
 
 struct TComponentRow {
     TComboBox& Box;
@@ -43,12 +48,39 @@ std::array<TComponentRow, 4> ComponentRows(TForm1& f) {
              {f.ComboBoxMix4, f.RtDoubleEdit4, "Mix4ID", "Mix4Mass", "gUndefined", 0.0}}};
 }
 
-int32_t ReadInt32(const TIniFile& ini, const char* section, const char* key, int32_t defaultValue) {
-    const int64_t v = ini.ReadInteger(section, key, defaultValue);
-    // A value the 32-bit setting cannot hold is as unusable as one that does not parse.
-    if (v < INT32_MIN || v > INT32_MAX) return defaultValue;
-    return static_cast<int32_t>(v);
-}
+// Reads the number settings of the file, refusing what their ranges do not allow: each refusal
+// names the key, the value and the value used instead (the default), for one message at the end.
+class TCheckedReader {
+public:
+    explicit TCheckedReader(const TIniFile& ini) : ini_(ini) {}
+
+    double Real(const TSettingRange& range, double defaultValue) { return Read(range, defaultValue, false); }
+    int32_t Integer(const TSettingRange& range, int32_t defaultValue) {
+        return static_cast<int32_t>(Read(range, defaultValue, true));
+    }
+    const std::vector<std::string>& Refused() const { return refused_; }
+
+private:
+    double Read(const TSettingRange& range, double defaultValue, bool integer) {
+        const std::string text = ini_.ReadString(range.Section, range.Key, "");
+        if (text.empty()) return defaultValue;  // absent (or empty): the default, as always
+        double value = 0;
+        bool parsed = false;
+        if (integer) {
+            int64_t i = 0;
+            parsed = ParseInteger(text, i, true);
+            value = static_cast<double>(i);
+        } else {
+            parsed = ParseReal(text, value);
+        }
+        if (parsed && SettingInRange(range, value)) return value;
+        refused_.push_back(SettingRefusal(range, range.Key, text, defaultValue));
+        return defaultValue;
+    }
+
+    const TIniFile& ini_;
+    std::vector<std::string> refused_;
+};
 
 const char* LoggingTypeText(TLoggingType t) {
     switch (t) {
@@ -90,17 +122,25 @@ void INILoad(TMixer& mixer) {
     TForm1& f = mixer.Form;
     TPumpDetails& pump = mixer.PumpDetails;
 
+    ApplySettingLimits(f);
     FillComponentBoxes(mixer);
     const TIniFile ini(IniFilePath());
+    if (std::string unreadable; !ini.Readable(unreadable)) {
+        // Not to be mistaken for a missing file: the defaults are used, and nothing replaces it.
+        FormLogger().Send(unreadable);
+        mixer.Dlg.ShowError(UnreadableMessage());
+    }
+    TCheckedReader checked(ini);
+    using namespace settings;
 
-    pump.FLUID_MAX_PPM = ReadInt32(ini, Fluid, "Max PPM", 1000000);
+    pump.FLUID_MAX_PPM = checked.Integer(MaxPPM, 1000000);
     // Shown at once: applying the fluid below takes the limit from its field.
     f.RtIntegerEditFluidPPMLimit.SetValue(pump.FLUID_MAX_PPM);
 
-    pump.SYRINGE_VOLUMEul = ini.ReadFloat(Syringe, "Volume MicroLiter", 12.5);
+    pump.SYRINGE_VOLUMEul = checked.Real(SyringeVolume, 12.5);
     f.RtDoubleEditSyringeVolume.SetValue(pump.SYRINGE_VOLUMEul);
-    pump.SYRINGE_STEPS = ReadInt32(ini, Syringe, "Steps", 24000);
-    pump.SYRINGE_MAXSPEED = ReadInt32(ini, Syringe, "MaxSpeed", 1000);
+    pump.SYRINGE_STEPS = checked.Integer(SyringeSteps, 24000);
+    pump.SYRINGE_MAXSPEED = checked.Integer(SyringeMaxSpeed, 1000);
 
     mixer.INIPortPump = ini.ReadString(ComPorts, "Pump", "");
     mixer.INIPortMFCA = ini.ReadString(ComPorts, "MFCA", "");
@@ -115,14 +155,14 @@ void INILoad(TMixer& mixer) {
         mixer.LoggingType = TLoggingType::ltOff;
     }
 
-    mixer.GraphPoints = ReadInt32(ini, Graph, "Points", 1000);
-    mixer.AverageSampleSize = ReadInt32(ini, Graph, "Average sample size", 358);
+    mixer.GraphPoints = checked.Integer(settings::GraphPoints, 1000);
+    mixer.AverageSampleSize = checked.Integer(settings::AverageSampleSize, 358);
 
-    mixer.DynamicRangeCullA = ReadInt32(ini, "MFCA", "DynamicRangeCull", 20);
-    mixer.DynamicRangeCullB = ReadInt32(ini, "MFCB", "DynamicRangeCull", 10);
+    mixer.DynamicRangeCullA = checked.Integer(settings::DynamicRangeCullA, 20);
+    mixer.DynamicRangeCullB = checked.Integer(settings::DynamicRangeCullB, 10);
 
-    f.RtDoubleEditCustomTemp.SetValue(ini.ReadFloat("Custom flow conditions", "TemperatureC", 21));
-    f.RtDoubleEditCustomPressure.SetValue(ini.ReadFloat("Custom flow conditions", "PressuremBar", 1013.25));
+    f.RtDoubleEditCustomTemp.SetValue(checked.Real(CustomTemperature, 21));
+    f.RtDoubleEditCustomPressure.SetValue(checked.Real(CustomPressure, 1013.25));
 
     for (TComponentRow& row : ComponentRows(f)) {
         const std::optional<TGasItems> gas = GasItemsFromString(ini.ReadString(Fluid, row.IdKey, row.DefaultId));
@@ -131,11 +171,22 @@ void INILoad(TMixer& mixer) {
     }
 
     f.EditDesignedMixtureName.SetText(ini.ReadString(Fluid, "Mixture name", "Undefined mixture"));
-    f.RtDoubleEditDesignedMixtureDensity.SetValue(ini.ReadFloat(Fluid, "Mixture custom density", 1));
+    f.RtDoubleEditDesignedMixtureDensity.SetValue(checked.Real(MixtureDensity, 1));
     f.RtDoubleEditDesignMixtureMolarMass.SetValue(ini.ReadFloat(Fluid, "Mixture molar mass", 18));
 
     pump.Fluid.DensityFluid20C = static_cast<float>(f.RtDoubleEditDesignedMixtureDensity.Value());
     pump.Fluid.MolarMass = static_cast<float>(f.RtDoubleEditDesignMixtureMolarMass.Value());
+
+    // The run's outage limit: not a setting of the window, read here with the others.
+    mixer.OutageStop_s = checked.Real(settings::OutageStop, 60);
+    if (!checked.Refused().empty()) {
+        std::string text = "Settings in " + ConfigPath() + " that cannot be used:";
+        for (const std::string& line : checked.Refused()) {
+            FormLogger().Send(line);
+            text += "\r\n" + line;
+        }
+        mixer.Dlg.ShowMessage(text);
+    }
 
     FluidMixtureCalculation(mixer);
     AssignFluidMixtureToPump(mixer);
@@ -155,9 +206,6 @@ void INILoad(TMixer& mixer) {
     f.RtDoubleEditFluidMolarMass.SetValue(pump.Fluid.MolarMass);
     f.GroupBoxX.SetCaption("C-component: " + pump.Fluid.GasNameLong);
     RtDoubleEditDesignedMixtureDensityKeyUp(mixer);
-
-    // The run's outage limit: not a setting of the window, read here with the others.
-    mixer.OutageStop_s = ini.ReadFloat(Run, OutageStop, 60);
 }
 
 bool INISaveAndApply(TMixer& mixer) {
@@ -205,7 +253,7 @@ bool INISaveAndApply(TMixer& mixer) {
 
     if (!ok) {
         FormLogger().Send(ini.LastError());
-        mixer.Dlg.ShowError("Unable to write to " + ConfigPath());
+        mixer.Dlg.ShowError(ini.LastErrorWasRead() ? UnreadableMessage() : "Unable to write to " + ConfigPath());
         return false;
     }
     FormLogger().Send("IniFileSaved");
@@ -246,7 +294,7 @@ bool WriteGasHistory(TMixer& mixer, const std::string& gasA, const std::string& 
     TIniFile ini(IniFilePath());
     if (ini.WriteString(History, "OldGasA", gasA) && ini.WriteString(History, "OldGasB", gasB)) return true;
     FormLogger().Send(ini.LastError());
-    mixer.Dlg.ShowError("Unable to write to " + ConfigPath());
+    mixer.Dlg.ShowError(ini.LastErrorWasRead() ? UnreadableMessage() : "Unable to write to " + ConfigPath());
     return false;
 }
 

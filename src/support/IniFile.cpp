@@ -27,9 +27,12 @@ struct TLine {
 };
 
 struct TContent {
+    std::string Bom;  // a UTF-8 byte-order mark the file began with, kept when it is rewritten
     std::vector<TLine> Lines;
     std::string LineEnd = "\r\n";  // the file's own; a new file gets CR LF like the other texts
 };
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 std::string Lower(std::string_view s) {
     std::string r(s);
@@ -39,22 +42,26 @@ std::string Lower(std::string_view s) {
     return r;
 }
 
+// Lines end with CR LF, LF or a lone CR (old Mac editors); each line keeps its own end.
 TContent Split(const std::string& data) {
     TContent content;
-    bool endSeen = false;
     size_t start = 0;
+    if (data.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0) {
+        content.Bom = std::string(kUtf8Bom);
+        start = kUtf8Bom.size();
+    }
+    bool endSeen = false;
     while (start < data.size()) {
-        size_t nl = data.find('\n', start);
+        const size_t brk = data.find_first_of("\r\n", start);
         TLine line;
-        if (nl == std::string::npos) {
+        if (brk == std::string::npos) {
             line.Text = data.substr(start);
             start = data.size();
         } else {
-            size_t textEnd = nl;
-            if (textEnd > start && data[textEnd - 1] == '\r') --textEnd;
-            line.Text = data.substr(start, textEnd - start);
-            line.End = data.substr(textEnd, nl + 1 - textEnd);
-            start = nl + 1;
+            const size_t endLength = data.compare(brk, 2, "\r\n") == 0 ? 2 : 1;
+            line.Text = data.substr(start, brk - start);
+            line.End = data.substr(brk, endLength);
+            start = brk + endLength;
             if (!endSeen) {
                 content.LineEnd = line.End;
                 endSeen = true;
@@ -135,6 +142,20 @@ bool Load(const std::string& fileName, std::optional<std::string>& data, std::st
     return true;
 }
 
+// An existing file may be written: its mode grants writing to someone and this user may write it.
+bool Writable(const std::string& fileName, std::string& error) {
+    struct stat st {};
+    if (::stat(fileName.c_str(), &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        error = "the file is read-only";
+        return false;
+    }
+    if (::access(fileName.c_str(), W_OK) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 std::string OneLine(std::string_view value) {
     std::string v(value);
     for (char& c : v) {
@@ -155,6 +176,14 @@ std::string CutValue(std::string value) {
 }  // namespace
 
 TIniFile::TIniFile(std::string fileName) : fFileName(std::move(fileName)) {}
+
+bool TIniFile::Readable(std::string& error) const {
+    std::optional<std::string> data;
+    std::string reason;
+    if (Load(fFileName, data, reason)) return true;
+    error = "Unable to read " + fFileName + ": " + reason;
+    return false;
+}
 
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,
                                  std::string_view defaultValue) const {
@@ -182,6 +211,7 @@ double TIniFile::ReadFloat(std::string_view section, std::string_view key, doubl
 
 bool TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
     fLastError.clear();
+    fReadFailed = false;
     const std::string s = Trim(section);
     const std::string k = Trim(key);
     auto fail = [this](const std::string& reason) {
@@ -195,7 +225,14 @@ bool TIniFile::WriteString(std::string_view section, std::string_view key, std::
 
     std::optional<std::string> data;
     std::string error;
-    if (!Load(fFileName, data, error)) return fail(error);
+    if (!Load(fFileName, data, error)) {
+        fReadFailed = true;
+        fLastError = "Unable to read " + fFileName + ": " + error;
+        return false;
+    }
+    // A file made read-only is kept as it is, though its folder would let a rename replace it
+    // (and root could write it anyway).
+    if (data && !Writable(fFileName, error)) return fail(error);
     TContent content = data ? Split(*data) : TContent{};
     const std::string v = OneLine(value);
     const TPlace place = Find(content, s, k);
@@ -217,7 +254,7 @@ bool TIniFile::WriteString(std::string_view section, std::string_view key, std::
         content.Lines.push_back(TLine{k + "=" + v, content.LineEnd});
     }
 
-    std::string out;
+    std::string out = content.Bom;
     for (const TLine& line : content.Lines) {
         out += line.Text;
         out += line.End;

@@ -14,6 +14,8 @@
 // - Integers are written in decimal and read in decimal or, when longer than two characters and
 //   beginning with "0x"/"0X", in hexadecimal; reals are written in the general number format and
 //   read with "." as the decimal separator; a value that does not parse gives the default.
+// - A UTF-8 byte-order mark at the start is skipped (and kept on a rewrite); lines end with CR LF,
+//   LF or a lone CR.
 // - A write that fails returns false and leaves the reason in LastError(); the file is then
 //   unchanged. The caller tells the operator "Unable to write to " + FileName().
 
@@ -37,9 +39,16 @@ public:
     bool WriteInteger(std::string_view section, std::string_view key, int64_t value);
     bool WriteFloat(std::string_view section, std::string_view key, double value);
 
-    // Why the last failed write failed ("Unable to write to <file>: <reason>"); empty after a
-    // write that succeeded.
+    // Why the last failed write failed ("Unable to write to <file>: <reason>", or "Unable to read
+    // <file>: <reason>" when the file exists but could not be read); empty after a write that
+    // succeeded. A file without any write permission is not replaced ("the file is read-only").
     const std::string& LastError() const { return fLastError; }
+    // True when the last write failed because the existing file could not be read.
+    bool LastErrorWasRead() const { return fReadFailed; }
+
+    // False, with "Unable to read <file>: <reason>", when the file exists but cannot be read (a
+    // read then gives the defaults). A missing file is readable: it holds no keys.
+    bool Readable(std::string& error) const;
 
     // Longest value text a read returns.
     static constexpr size_t MaxValueLength = 2047;
@@ -47,6 +56,7 @@ public:
 private:
     std::string fFileName;
     std::string fLastError;
+    bool fReadFailed = false;
 };
 
 }  // namespace moirex

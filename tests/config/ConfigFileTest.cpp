@@ -230,6 +230,125 @@ TEST_F(ConfigFileTest, ApplyAndSaveStopsAtAFailedSave) {
     EXPECT_TRUE(form.Enabled());
 }
 
+// A save stops at the first key that cannot be written: a later key that would fit (here one that
+// shortens the file) must not reach the file either.
+TEST_F(ConfigFileTest, ASaveWritesNothingAfterTheFirstFailedKey) {
+    const std::string before = "[Fluid]\r\nMixture name=Saved\r\nMix4Mass=" + std::string(1500, '0') + "\r\n";
+    WriteIni(before);
+    bool saved = true;
+    {
+        // The first key (the syringe's steps, a new section) makes the file too big; writing
+        // Mix4Mass=0 would make it smaller than it is.
+        FileSizeLimit limit(before.size() + 8);
+        saved = INISaveAndApply(mixer);
+    }
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(IniText(), before);
+    EXPECT_EQ(dlg.Texts(), std::vector<std::string>{"Unable to write to " + IniFilePath()});
+}
+
+// Values no mixer can use are refused, each told with its key, its text and the value used.
+TEST_F(ConfigFileTest, AbsurdValuesAreRefusedWithKeyValueAndTheValueUsed) {
+    struct Case {
+        const char* section;
+        const char* entry;
+        const char* told;
+        std::function<void(const TMixer&)> check;
+    };
+    const std::vector<Case> cases = {
+        {"Syringe", "Volume MicroLiter=0", "[Syringe] Volume MicroLiter=0 is refused (allowed: 0.1 to 100000); 12.5 is used instead",
+         [](const TMixer& m) {
+             EXPECT_EQ(m.PumpDetails.SYRINGE_VOLUMEul, 12.5);
+             EXPECT_EQ(m.Form.RtDoubleEditSyringeVolume.Value(), 12.5);
+         }},
+        {"Syringe", "Volume MicroLiter=-5", "[Syringe] Volume MicroLiter=-5 is refused (allowed: 0.1 to 100000); 12.5 is used instead",
+         [](const TMixer& m) { EXPECT_EQ(m.PumpDetails.SYRINGE_VOLUMEul, 12.5); }},
+        {"Syringe", "Volume MicroLiter=1e308", "[Syringe] Volume MicroLiter=1e308 is refused (allowed: 0.1 to 100000); 12.5 is used instead",
+         [](const TMixer& m) { EXPECT_EQ(m.PumpDetails.SYRINGE_VOLUMEul, 12.5); }},
+        {"Syringe", "Volume MicroLiter=25,5", "[Syringe] Volume MicroLiter=25,5 is refused (allowed: 0.1 to 100000); 12.5 is used instead",
+         [](const TMixer& m) { EXPECT_EQ(m.PumpDetails.SYRINGE_VOLUMEul, 12.5); }},
+        {"Fluid", "Mixture custom density=0", "[Fluid] Mixture custom density=0 is refused (allowed: 0.01 to 30); 1 is used instead",
+         [](const TMixer& m) { EXPECT_EQ(m.PumpDetails.Fluid.DensityFluid20C, 1.0f); }},
+        {"Fluid", "Mixture custom density=-1", "[Fluid] Mixture custom density=-1 is refused (allowed: 0.01 to 30); 1 is used instead",
+         [](const TMixer& m) { EXPECT_EQ(m.PumpDetails.Fluid.DensityFluid20C, 1.0f); }},
+        {"MFCA", "DynamicRangeCull=-3", "[MFCA] DynamicRangeCull=-3 is refused (allowed: 0 to 1000); 20 is used instead",
+         [](const TMixer& m) { EXPECT_EQ(m.DynamicRangeCullA, 20); }},
+        {"Run", "Outage stop s=-5", "[Run] Outage stop s=-5 is refused (allowed: 0 to 1000000); 60 is used instead",
+         [](const TMixer& m) { EXPECT_EQ(m.OutageStop_s, 60); }},
+        {"Graph", "Points=0", "[Graph] Points=0 is refused (allowed: 1 to 10000000); 1000 is used instead",
+         [](const TMixer& m) { EXPECT_EQ(m.GraphPoints, 1000); }},
+        {"Graph", "Points=-1", "[Graph] Points=-1 is refused (allowed: 1 to 10000000); 1000 is used instead",
+         [](const TMixer& m) { EXPECT_EQ(m.GraphPoints, 1000); }},
+        {"Fluid", "Max PPM=2000000", "[Fluid] Max PPM=2000000 is refused (allowed: 1 to 1000000); 1000000 is used instead",
+         [](const TMixer& m) { EXPECT_EQ(m.PumpDetails.FLUID_MAX_PPM, 1000000); }},
+        {"Syringe", "Steps=abc", "[Syringe] Steps=abc is refused (allowed: 1 to 1000000); 24000 is used instead",
+         [](const TMixer& m) { EXPECT_EQ(m.PumpDetails.SYRINGE_STEPS, 24000); }},
+        {"Syringe", "Volume MicroLiter=25", nullptr, [](const TMixer& m) { EXPECT_EQ(m.PumpDetails.SYRINGE_VOLUMEul, 25); }},
+        {"Run", "Outage stop s=0", nullptr, [](const TMixer& m) { EXPECT_EQ(m.OutageStop_s, 0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entry);
+        std::string text = "[Fluid]\r\nMixture name=Saved\r\nMixture molar mass=18\r\n";
+        if (std::string(c.section) == "Fluid") text += std::string(c.entry) + "\r\n";
+        else text += "[" + std::string(c.section) + "]\r\n" + c.entry + "\r\n";
+        WriteIni(text);
+        TForm1 f;
+        ScriptedDialogs d;
+        TMixer m{f, d};
+        INILoad(m);
+        c.check(m);
+        if (c.told == nullptr) {
+            EXPECT_TRUE(d.shown.empty());
+        } else {
+            EXPECT_EQ(d.Texts(), std::vector<std::string>{"Settings in " + IniFilePath() + " that cannot be used:\r\n" + c.told});
+        }
+    }
+}
+
+// The window's fields take only what the file may hold, so "Apply and save" cannot store it.
+TEST_F(ConfigFileTest, FieldsRefuseWhatTheFileRefuses) {
+    INILoad(mixer);
+    form.RtDoubleEditSyringeVolume.SetValue(-5);
+    EXPECT_GE(form.RtDoubleEditSyringeVolume.Value(), 0.1);
+    form.RtDoubleEditSyringeVolume.SetValue(1e308);
+    EXPECT_LE(form.RtDoubleEditSyringeVolume.Value(), 100000);
+    form.RtDoubleEditDesignedMixtureDensity.SetValue(-1);
+    EXPECT_GT(form.RtDoubleEditDesignedMixtureDensity.Value(), 0);
+    form.RtIntegerEditFluidPPMLimit.SetValue(0);
+    EXPECT_EQ(form.RtIntegerEditFluidPPMLimit.Value(), 1);
+    form.RtDoubleEditSyringeVolume.SetValue(-5);
+    ButtonApplyPumpAndFluidClick(mixer);
+    EXPECT_GT(mixer.PumpDetails.SYRINGE_VOLUMEul, 0);
+    EXPECT_GT(TIniFile(IniFilePath()).ReadFloat("Syringe", "Volume MicroLiter", 0), 0);
+}
+
+// A read-only file is honoured; an unreadable one is told as unreadable, and neither is replaced.
+TEST_F(ConfigFileTest, ReadOnlyFileIsKeptAndTold) {
+    INILoad(mixer);
+    const std::string before = IniText();
+    fs::permissions(IniFilePath(), fs::perms::owner_read | fs::perms::group_read);
+    form.RtDoubleEditSyringeVolume.SetValue(25);
+    ButtonApplyPumpAndFluidClick(mixer);
+    EXPECT_EQ(dlg.Texts(), std::vector<std::string>{"Unable to write to " + IniFilePath()});
+    EXPECT_EQ(IniText(), before);
+}
+
+TEST_F(ConfigFileTest, UnreadableFileIsToldAsUnreadable) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads any file (scripts/test.sh runs this unprivileged)";
+    WriteIni("[Fluid]\r\nMixture name=Saved\r\n[Syringe]\r\nVolume MicroLiter=25\r\n");
+    fs::permissions(IniFilePath(), fs::perms::owner_write);
+    INILoad(mixer);
+    EXPECT_EQ(mixer.PumpDetails.SYRINGE_VOLUMEul, 12.5);
+    ASSERT_FALSE(dlg.Texts().empty());
+    EXPECT_EQ(dlg.Texts().front(), "Unable to read " + IniFilePath());
+    for (const std::string& t : dlg.Texts()) EXPECT_EQ(t.find("Unable to write"), std::string::npos) << t;
+    dlg.shown.clear();
+    EXPECT_FALSE(INISaveAndApply(mixer));
+    EXPECT_EQ(dlg.Texts(), std::vector<std::string>{"Unable to read " + IniFilePath()});
+    fs::permissions(IniFilePath(), fs::perms::owner_all);
+    EXPECT_EQ(IniText(), "[Fluid]\r\nMixture name=Saved\r\n[Syringe]\r\nVolume MicroLiter=25\r\n");
+}
+
 TEST_F(ConfigFileTest, GasHistoryDefaultsToUnknownAndIsKept) {
     EXPECT_EQ(ReadGasHistory().OldGasA, "Unknown");
     EXPECT_EQ(ReadGasHistory().OldGasB, "Unknown");

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace moirex {
 namespace {
@@ -225,6 +226,64 @@ TEST_F(IniFileTest, FirstOfDuplicateKeysIsReadAndReplaced) {
     ASSERT_TRUE(ini.WriteInteger("a", "k", 9));
     ASSERT_TRUE(ini.WriteInteger("a", "n", 7));
     EXPECT_EQ(Get(), "[a]\nk=9\nk=2\nn=7\n[b]\nk=3\n[A]\nk=4\nm=5\n");
+}
+
+// Files from other editors: a UTF-8 byte-order mark before the first section, CR-only line ends.
+TEST_F(IniFileTest, ReadsAFileWithAByteOrderMarkOrCarriageReturnLineEnds) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string afterWrite;
+    };
+    const std::vector<Case> cases = {
+        {"byte-order mark", "\xEF\xBB\xBF[Syringe]\r\nVolume MicroLiter=25\r\n[Graph]\r\nPoints=7\r\n",
+         "\xEF\xBB\xBF[Syringe]\r\nVolume MicroLiter=25\r\nSteps=48000\r\n[Graph]\r\nPoints=7\r\n"},
+        {"CR only", "[Syringe]\rVolume MicroLiter=25\r[Graph]\rPoints=7\r",
+         "[Syringe]\rVolume MicroLiter=25\rSteps=48000\r[Graph]\rPoints=7\r"},
+        {"mark and CR only", "\xEF\xBB\xBF[Syringe]\rVolume MicroLiter=25\r[Graph]\rPoints=7",
+         "\xEF\xBB\xBF[Syringe]\rVolume MicroLiter=25\rSteps=48000\r[Graph]\rPoints=7"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Put(c.text);
+        TIniFile ini(path_);
+        EXPECT_DOUBLE_EQ(ini.ReadFloat("Syringe", "Volume MicroLiter", 12.5), 25);
+        EXPECT_EQ(ini.ReadInteger("Graph", "Points", 1000), 7);
+        ASSERT_TRUE(ini.WriteInteger("Syringe", "Steps", 48000)) << ini.LastError();
+        EXPECT_EQ(Get(), c.afterWrite);
+    }
+}
+
+// A file made read-only is honoured though its folder would let the rename replace it; this holds
+// for root too.
+TEST_F(IniFileTest, ReadOnlyFileIsNotReplaced) {
+    Put("[Syringe]\nSteps=24000\n");
+    fs::permissions(path_, fs::perms::owner_read | fs::perms::group_read);
+    TIniFile ini(path_);
+    EXPECT_FALSE(ini.WriteInteger("Syringe", "Steps", 1));
+    EXPECT_EQ(ini.LastError(), "Unable to write to " + path_ + ": the file is read-only");
+    EXPECT_FALSE(ini.LastErrorWasRead());
+    EXPECT_EQ(Get(), "[Syringe]\nSteps=24000\n");
+    EXPECT_EQ(OtherFiles(), 0);
+}
+
+// An unreadable file is reported as unreadable, by a read check and by a write.
+TEST_F(IniFileTest, UnreadableFileIsReportedAsUnreadable) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads any file (scripts/test.sh runs this unprivileged)";
+    Put("[Syringe]\nSteps=48000\n");
+    fs::permissions(path_, fs::perms::owner_write);
+    TIniFile ini(path_);
+    std::string error;
+    EXPECT_FALSE(ini.Readable(error));
+    EXPECT_EQ(error, "Unable to read " + path_ + ": Permission denied");
+    EXPECT_EQ(ini.ReadInteger("Syringe", "Steps", 24000), 24000);
+    EXPECT_FALSE(ini.WriteInteger("Syringe", "Steps", 1));
+    EXPECT_TRUE(ini.LastErrorWasRead());
+    EXPECT_EQ(ini.LastError(), "Unable to read " + path_ + ": Permission denied");
+    fs::permissions(path_, fs::perms::owner_all);
+    EXPECT_EQ(Get(), "[Syringe]\nSteps=48000\n");
+    // A missing file is readable: it holds no keys.
+    EXPECT_TRUE(TIniFile(path_ + ".absent").Readable(error));
 }
 
 }  // namespace
