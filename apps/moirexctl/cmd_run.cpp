@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -17,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include <unistd.h>
 
 #include "Command.h"
 #include "HeadlessWindow.h"
@@ -25,6 +27,7 @@
 #include "core/ProgramSegments.h"
 #include "core/RunBringUp.h"
 #include "core/SegmentProgram.h"
+#include "config/SettingLimits.h"
 #include "form/Dialogs.h"
 #include "form/Form.h"
 #include "state/MixerState.h"
@@ -76,17 +79,26 @@ void Print(const std::string& line) { std::cout << line << std::endl; }
 
 int RunRun(const std::vector<std::string>& argv) {
     const Args args(argv, {{"--pump"}, {"--mfc-a"}, {"--mfc-b"}, {"--gas-a"}, {"--gas-b"}, {"--data"},
-                           {"--yes", false}, {"--syringe-ul"}, {"--stop-retry-s"}});
+                           {"--yes", false}, {"--force", false}, {"--syringe-ul"}, {"--stop-retry-s"}});
     args.ExpectPositionals(1, 1);
     const std::string programPath = args.Positionals()[0];
     const std::string gasA = Required(args, "--gas-a", "MFC A's gas (table number 2 to 11, or gas name)");
     const std::string gasB = Required(args, "--gas-b", "MFC B's gas (table number 2 to 11, or gas name)");
-    const double syringe = args.Real("--syringe-ul", 12.5);
+    // Refused before any instrument is touched, where it can be.
+    for (const auto& [option, gas] : {std::pair{"--gas-a", gasA}, std::pair{"--gas-b", gasB}}) {
+        std::string error;
+        if (!moirex::GasChoiceCanExist(gas, error)) throw UsageError(std::string(option) + ": " + error);
+    }
+    // The configuration file's syringe unless the option names one.
+    std::optional<double> syringe;
+    if (args.Value("--syringe-ul")) syringe = args.Real("--syringe-ul", 0);
     const double stopRetry = args.Real("--stop-retry-s", 60);
     if (!(stopRetry >= 0) || stopRetry > 86400)
         throw UsageError("--stop-retry-s: seconds from 0 to 86400: " + *args.Value("--stop-retry-s"));
-    if (!(syringe > 0) || syringe > 1e6)
-        throw UsageError("--syringe-ul: the syringe volume must lie above 0 µl: " + *args.Value("--syringe-ul"));
+    if (syringe && !moirex::SettingInRange(moirex::settings::SyringeVolume, *syringe))
+        throw UsageError("--syringe-ul: the syringe volume must lie from " +
+                         moirex::FormatGeneral(moirex::settings::SyringeVolume.Min) + " to " +
+                         moirex::FormatGeneral(moirex::settings::SyringeVolume.Max) + " µl: " + *args.Value("--syringe-ul"));
     // The whole program is read before any instrument is touched: a bad line and nothing runs.
     const moirex::TProgramFileResult program = moirex::ReadProgramFile(programPath);
     if (!program.Ok()) {
@@ -97,8 +109,16 @@ int RunRun(const std::vector<std::string>& argv) {
 
     std::string dataPath;  // empty: "Run yyyy-mm-dd hh.mm.ss.csv" beside the recipe file
     if (const auto path = args.Value("--data")) {
-        if (!std::ofstream(*path, std::ios::binary | std::ios::app)) throw UsageError("--data: cannot write " + *path);
+        // An earlier run's data (whose recipe still names the file) is not overwritten unasked.
+        std::error_code ec;
+        if (std::filesystem::exists(*path, ec) && !args.Flag("--force"))
+            throw UsageError("--data: " + *path + " exists already; give --force to replace it");
         dataPath = std::filesystem::absolute(*path).lexically_normal().string();
+        // Checked without creating the file: a run refused later leaves nothing behind.
+        const std::string folder = std::filesystem::path(dataPath).parent_path().string();
+        const bool writable = std::filesystem::exists(dataPath, ec) ? ::access(dataPath.c_str(), W_OK) == 0
+                                                                    : ::access(folder.c_str(), W_OK | X_OK) == 0;
+        if (!writable) throw UsageError("--data: cannot write " + *path + ": " + std::strerror(errno));
     }
 
     InstallStopSignals();
@@ -180,11 +200,14 @@ int RunRun(const std::vector<std::string>& argv) {
     window.StopPrinting();
 
     // The segments, built as the segment editor builds them from the flow editors.
-    std::string pumpError;
-    if (!moirex::SetUpWaterPump(mixer, syringe, form.RtIntegerEditFluidPPMLimit.Value(), pumpPort, pumpError)) {
+    std::string pumpError, used;
+    if (!moirex::SetUpConfiguredPump(mixer, syringe, pumpPort, used, pumpError)) {
         std::cerr << "moirexctl run: " << pumpError << std::endl;
         return ExitFailed;
     }
+    used = "Settings used: " + used + ", from " + moirex::IniFilePath();
+    Print(used);
+    moirex::LogOld(form.MemoLog, used);
     Print("");
     Print("Segment program " + programPath + ":");
     std::vector<std::string> refusals;
@@ -216,14 +239,15 @@ const CommandRegistrar registrar({
     "run",
     "run a segment program on the instruments (or the emulator), without the window",
     "Usage: moirexctl run PROGRAM [--pump PORT --mfc-a PORT --mfc-b PORT] --gas-a GAS --gas-b GAS\n"
-    "                     [--data FILE] [--yes] [--syringe-ul 12.5] [--stop-retry-s 60]\n"
+    "                     [--data FILE] [--force] [--yes] [--syringe-ul UL] [--stop-retry-s 60]\n"
     "\n"
     "Reads the segment program PROGRAM (CSV: name,hours,gas_a_ugpm,gas_b_ugpm,fluid_ugpm; see the\n"
     "README), starts as the window starts (its configuration file and logging), brings the\n"
     "instruments up through the Setup page's own handlers (pump check, MFC A at address 1 and\n"
     "MFC B at address 2, each switched to its gas), asks the gas-line question, then runs the\n"
-    "program: Start, the 50 ms tick, and the stop procedure after the last segment. The pump holds\n"
-    "water. Every run-log line is printed as it is logged; the display text and the status bar\n"
+    "program: Start, the 50 ms tick, and the stop procedure after the last segment. The pump's\n"
+    "syringe and fluid, the fluid limit and the outlet conditions are the configuration file's (the\n"
+    "window's \"Apply and save\"); the run log says which were used. Every run-log line is printed as it is logged; the display text and the status bar\n"
     "when they change, at most once a second. Ctrl-C, SIGTERM or SIGHUP is the Stop button: every\n"
     "flow is stopped before the tool ends; a second signal does not cut the stop short.\n"
     "\n"
@@ -234,9 +258,11 @@ const CommandRegistrar registrar({
     "  --gas-a GAS        MFC A's gas: a gas table number 2 to 11, or its name (N2, Nitrogen ...)\n"
     "  --gas-b GAS        MFC B's gas, the same way\n"
     "  --data FILE        the run data file (default: \"Run yyyy-mm-dd hh.mm.ss.csv\" beside the\n"
-    "                     recipe file in Userdata): one CSV row per reading of the worker\n"
+    "                     recipe file in Userdata): one CSV row per reading of the worker; an\n"
+    "                     existing FILE is refused\n"
+    "  --force            replace an existing --data FILE\n"
     "  --yes              answer the gas-line question with yes (otherwise type yes)\n"
-    "  --syringe-ul UL    the pump's syringe volume in µl (default 12.5)\n"
+    "  --syringe-ul UL    the pump's syringe volume in µl instead of the configuration file's\n"
     "  --stop-retry-s S   how long a stop that could not be confirmed is repeated (every 5 s)\n"
     "                     before moirexctl gives up with status 4 (default 60)\n"
     "\n"

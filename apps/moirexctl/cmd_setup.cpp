@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Command.h"
+#include "core/RunBringUp.h"
 #include "HeadlessWindow.h"
 #include "support/TextFormat.h"
 
@@ -30,6 +31,11 @@ int RunSetup(const std::vector<std::string>& argv) {
     const std::optional<std::string> gasA = args.Value("--gas-a");
     const std::optional<std::string> gasB = args.Value("--gas-b");
     if (gasA.has_value() != gasB.has_value()) throw UsageError("--gas-a and --gas-b go together: give both or neither");
+    // Refused before any instrument is touched, where it can be.
+    for (const auto& [option, gas] : {std::pair{"--gas-a", gasA}, std::pair{"--gas-b", gasB}}) {
+        std::string error;
+        if (gas && !moirex::GasChoiceCanExist(*gas, error)) throw UsageError(std::string(option) + ": " + error);
+    }
     if (args.Flag("--yes") && args.Flag("--no")) throw UsageError("--yes and --no: give one of them, or neither to be asked");
     std::optional<bool> answer;
     if (args.Flag("--yes")) answer = true;

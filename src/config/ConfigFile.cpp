@@ -2,6 +2,8 @@
 
 #include <array>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <optional>
 
 #include "config/SettingLimits.h"
@@ -14,6 +16,7 @@
 #include "support/FileLocations.h"
 #include "support/IniFile.h"
 #include "support/Log.h"
+#include "support/ReplaceFile.h"
 #include "support/TextFormat.h"
 
 namespace moirex {
@@ -31,6 +34,33 @@ std::string ConfigPath() {
 
 // For a file that exists but cannot be read: a save would not replace it either.
 std::string UnreadableMessage() { return "Unable to read " + ConfigPath(); }
+
+// When the program's folder cannot be written, the settings live in the per-user folder; a file
+// beside the program (set up there for this PC) is read into it the first time, so it is not
+// passed over. Where the settings are saved is told once, in the run log.
+void TakeOverProgramFolderFile(TMixer& mixer) {
+    if (!HomeFolder().empty()) return;
+    const std::string used = IniFilePath();
+    const std::string beside = ProgramIniFilePath();
+    std::error_code ec;
+    if (used == beside || !std::filesystem::is_regular_file(beside, ec)) return;
+    std::string told = "Settings are saved to " + used + " (the program's folder cannot be written)";
+    if (!std::filesystem::exists(used, ec)) {
+        std::ifstream in(beside, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        std::string error;
+        if (in && ReplaceFileContents(used, text.str(), error)) {
+            told += "; they were read from " + beside;
+        } else {
+            told += "; " + beside + " could not be read into it" + (error.empty() ? "" : ": " + error);
+        }
+    } else {
+        told += "; " + beside + " is not used";
+    }
+    FormLogger().Send(told);
+    LogOld(mixer.Form.MemoLog, told);
+}
 
 struct TComponentRow {
     TComboBox& Box;
@@ -124,6 +154,7 @@ void INILoad(TMixer& mixer) {
 
     ApplySettingLimits(f);
     FillComponentBoxes(mixer);
+    TakeOverProgramFolderFile(mixer);
     const TIniFile ini(IniFilePath());
     if (std::string unreadable; !ini.Readable(unreadable)) {
         // Not to be mistaken for a missing file: the defaults are used, and nothing replaces it.
@@ -263,7 +294,13 @@ bool INISaveAndApply(TMixer& mixer) {
 void ButtonApplyPumpAndFluidClick(TMixer& mixer, const TPumpToolAccess& access) {
     TForm1& f = mixer.Form;
     if (!AssignFluidMixtureToPump(mixer)) return;
-    if (!INISaveAndApply(mixer)) return;
+    if (!INISaveAndApply(mixer)) {
+        // The pump's syringe and fluid have changed already: the design page follows them, so
+        // that the segments added from now on carry the pump's own range and command.
+        SetFluidRange(mixer);
+        FluidFlowUpdate(mixer);
+        return;
+    }
     if (f.CheckBoxPump.Checked() && f.ListBoxPortPump.ItemIndex() >= 0) {
         TWindowBusy busy(f);
         MemoFeedback feedback(f.MemoSetupFeedback);

@@ -13,6 +13,28 @@
 
 namespace moirex {
 
+namespace {
+
+// The fluid of the designer becomes the pump's, as "Apply and save" makes it, without the save.
+bool ApplyPumpFluid(moirex::TMixer& mixer, std::string& error) {
+    moirex::ScriptedDialogs* scripted = dynamic_cast<moirex::ScriptedDialogs*>(&mixer.Dlg);
+    const size_t shownBefore = scripted ? scripted->shown.size() : 0;
+    if (!moirex::AssignFluidMixtureToPump(mixer)) {
+        error.clear();
+        if (scripted)
+            for (size_t i = shownBefore; i < scripted->shown.size(); ++i)
+                error += (error.empty() ? "" : "; ") + scripted->shown[i].text;
+        if (error.empty()) error = "the pump's fluid could not be applied";
+        return false;
+    }
+    // "Apply and save" names the applied fluid in the C group; the recipe file reads it there.
+    mixer.Form.GroupBoxX.SetCaption("C-component: " + mixer.PumpDetails.Fluid.GasNameLong);
+    moirex::SetFluidRange(mixer);
+    return true;
+}
+
+}  // namespace
+
 bool SetUpWaterPump(moirex::TMixer& mixer, double syringe_ul, int64_t ppmLimit, const std::string& port,
                     std::string& error) {
     moirex::TPumpDetails& pump = mixer.PumpDetails;
@@ -25,19 +47,24 @@ bool SetUpWaterPump(moirex::TMixer& mixer, double syringe_ul, int64_t ppmLimit, 
     mixer.Form.RtIntegerEditFluidPPMLimit.SetValue(ppmLimit);
     moirex::FillComponentBoxes(mixer);
     moirex::ButtonRestoreWaterClick(mixer);
-    moirex::ScriptedDialogs* scripted = dynamic_cast<moirex::ScriptedDialogs*>(&mixer.Dlg);
-    const size_t shownBefore = scripted ? scripted->shown.size() : 0;
-    if (!moirex::AssignFluidMixtureToPump(mixer)) {
-        error.clear();
-        if (scripted)
-            for (size_t i = shownBefore; i < scripted->shown.size(); ++i)
-                error += (error.empty() ? "" : "; ") + scripted->shown[i].text;
-        if (error.empty()) error = "the pump's fluid could not be applied";
-        return false;
-    }
-    // "Apply and save" names the applied fluid in the C group; the recipe file reads it there.
-    mixer.Form.GroupBoxX.SetCaption("C-component: " + pump.Fluid.GasNameLong);
-    moirex::SetFluidRange(mixer);
+    return ApplyPumpFluid(mixer, error);
+}
+
+bool SetUpConfiguredPump(moirex::TMixer& mixer, std::optional<double> syringe_ul, const std::string& port,
+                         std::string& used, std::string& error) {
+    moirex::TForm1& f = mixer.Form;
+    // The designer still holds the fluid the configuration file applied; so do the fields.
+    if (syringe_ul) f.RtDoubleEditSyringeVolume.SetValue(*syringe_ul);
+    mixer.PumpDetails.Port = port;
+    if (!ApplyPumpFluid(mixer, error)) return false;
+    const moirex::TPumpDetails& pump = mixer.PumpDetails;
+    used = "syringe " + moirex::FormatGeneral(pump.SYRINGE_VOLUMEul) + " \xC2\xB5l" +
+           (syringe_ul ? " (--syringe-ul)" : " (configuration file)") + ", " + std::to_string(pump.SYRINGE_STEPS) +
+           " steps; fluid " + pump.Fluid.GasNameLong + ", " + moirex::FormatGeneral(pump.Fluid.DensityFluid20C) +
+           " g/ml, " + moirex::FormatGeneral(pump.Fluid.MolarMass) + " g/mol; fluid limit " +
+           std::to_string(pump.FLUID_MAX_PPM) + " ppm; outlet " + moirex::FormatGeneral(f.RtDoubleEditCustomTemp.Value()) +
+           " \xC2\xB0" "C, " + moirex::FormatGeneral(f.RtDoubleEditCustomPressure.Value()) +
+           " mbar (configuration file)";
     return true;
 }
 

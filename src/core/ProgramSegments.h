@@ -4,6 +4,7 @@
 // program file built as the segment editor builds it.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,13 @@ namespace moirex {
 // when the fluid could not be applied.
 bool SetUpWaterPump(moirex::TMixer& mixer, double syringe_ul, int64_t ppmLimit, const std::string& port,
                     std::string& error);
+
+// The pump of a run without the window: the fluid, syringe and fluid limit that the configuration
+// file gave (INILoad has applied them), on `port`, with the syringe volume `syringe_ul` instead
+// when given. `used` tells the values taken and where each came from. False (with the dialog
+// texts in `error`) when the fluid could not be applied.
+bool SetUpConfiguredPump(moirex::TMixer& mixer, std::optional<double> syringe_ul, const std::string& port,
+                         std::string& used, std::string& error);
 
 // What happened to one segment's wanted flows on the way into the segment record.
 struct SegmentBuildOutcome {

@@ -70,6 +70,22 @@ std::string Lower(std::string s) {
 
 }  // namespace
 
+bool GasChoiceCanExist(const std::string& choice, std::string& error) {
+    const std::string c = moirex::Trim(choice);
+    int64_t number = 0;
+    if (c.empty()) {
+        error = "no gas given (a gas table number " + std::to_string(moirex::TLUT::First) + " to " +
+                std::to_string(moirex::TLUT::Last) + ", or a gas name)";
+        return false;
+    }
+    if (moirex::ParseInteger(c, number) && (number < moirex::TLUT::First || number > moirex::TLUT::Last)) {
+        error = "no controller has a gas table " + c + " (gas tables are numbered " +
+                std::to_string(moirex::TLUT::First) + " to " + std::to_string(moirex::TLUT::Last) + ")";
+        return false;
+    }
+    return true;
+}
+
 int ChooseGasTable(const moirex::TMFCDetails& details, const std::string& choice, std::string& error) {
     std::vector<uint32_t> tables;
     std::string listing;

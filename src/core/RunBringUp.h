@@ -33,6 +33,10 @@ bool ValidateController(moirex::TMFCDetails& details, const std::string& port, u
 // 0 with `error` set when the controller has no such table.
 int ChooseGasTable(const moirex::TMFCDetails& details, const std::string& choice, std::string& error);
 
+// What can be told of a gas choice before any controller is asked: a number must be a table
+// number 2 to 11, a name must not be empty. False with `error` set otherwise.
+bool GasChoiceCanExist(const std::string& choice, std::string& error);
+
 // The information message of a gas the catalogue does not recognise ("MFC1 LUT:..."), or empty
 // when it is recognised. mfcNumber is 1 for MFC A, 2 for MFC B.
 std::string UnrecognisedGasMessage(const moirex::TMFCDetails& details, int mfcNumber, uint32_t table);

@@ -107,9 +107,13 @@ void UseWindowProgramFiles(const std::string& windowName) {
             break;
         }
     }
+    UseProgramFiles(folder, windowName);
+}
+
+void UseProgramFiles(const std::string& folder, const std::string& name) {
     std::lock_guard<std::mutex> lock(gHomeMutex);
     gProgramFolder = folder;
-    gProgramStem = windowName;
+    gProgramStem = name;
 }
 
 bool IsInstalledProgramFolder(const std::string& folder) {
@@ -121,6 +125,8 @@ bool IsInstalledProgramFolder(const std::string& folder) {
     }
     return false;
 }
+
+std::string ProgramIniFilePath() { return ProgramFolder() + "/" + ExecutableStem() + ".ini"; }
 
 void SetHomeFolder(const std::string& folder) {
     std::lock_guard<std::mutex> lock(gHomeMutex);

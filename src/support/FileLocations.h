@@ -36,6 +36,14 @@ void UseWindowProgramFiles(const std::string& windowName = "moirex");
 // tree or a portable copy.
 bool IsInstalledProgramFolder(const std::string& folder);
 
+// The files of the program `name` in `folder` (UseWindowProgramFiles finds them); empty texts go
+// back to the running program's own.
+void UseProgramFiles(const std::string& folder, const std::string& name);
+
+// The configuration file beside the program, whether or not it is the one in use (IniFilePath):
+// when the program's folder cannot be written, a file there is read once into the per-user one.
+std::string ProgramIniFilePath();
+
 // Sets (non-empty) or clears (empty) the home folder that overrides every location below.
 void SetHomeFolder(const std::string& folder);
 // The home folder in force: the one set, else $MOIREX_HOME, else empty.

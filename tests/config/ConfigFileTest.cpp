@@ -4,9 +4,12 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <fstream>
 
 #include "ConfigFixture.h"
 #include "config/ConfigFile.h"
+#include "model/FlowSetpoints.h"
 #include "state/GasMixtures.h"
 #include "support/IniFile.h"
 
@@ -228,6 +231,9 @@ TEST_F(ConfigFileTest, ApplyAndSaveStopsAtAFailedSave) {
     EXPECT_EQ(dlg.Texts(), std::vector<std::string>{"Unable to write to " + IniFilePath()});
     EXPECT_DOUBLE_EQ(TIniFile(IniFilePath()).ReadFloat("Syringe", "Volume MicroLiter", 0), 12.5);
     EXPECT_TRUE(form.Enabled());
+    // The pump took the new syringe; the design page's fluid range follows it all the same.
+    EXPECT_DOUBLE_EQ(mixer.PumpDetails.SYRINGE_VOLUMEul, 25);
+    EXPECT_EQ(form.RtDoubleEditFluidFlow.MaxValue(), FluidFlowMaximum(FluidSourceOf(mixer)));
 }
 
 // A save stops at the first key that cannot be written: a later key that would fit (here one that
@@ -347,6 +353,43 @@ TEST_F(ConfigFileTest, UnreadableFileIsToldAsUnreadable) {
     EXPECT_EQ(dlg.Texts(), std::vector<std::string>{"Unable to read " + IniFilePath()});
     fs::permissions(IniFilePath(), fs::perms::owner_all);
     EXPECT_EQ(IniText(), "[Fluid]\r\nMixture name=Saved\r\n[Syringe]\r\nVolume MicroLiter=25\r\n");
+}
+
+// A program folder the user may not write (a shared lab installation) with its configuration file
+// set up there: the file is read into the per-user one, and where settings are saved is told.
+TEST_F(ConfigFileTest, FileBesideANonWritableProgramFolderIsRead) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes into any folder (scripts/test.sh runs this unprivileged)";
+    const fs::path program = home / "program";
+    const fs::path xdg = home / "xdg";
+    fs::create_directories(program);
+    {
+        std::ofstream out(program / "moirex.ini", std::ios::binary);
+        out << "[Syringe]\r\nVolume MicroLiter=25\r\n[Fluid]\r\nMixture name=Saved\r\n";
+    }
+    fs::permissions(program, fs::perms::owner_read | fs::perms::owner_exec);
+    const char* oldHome = std::getenv("MOIREX_HOME");
+    const std::string keptHome = oldHome ? oldHome : "";
+    ::unsetenv("MOIREX_HOME");
+    ::setenv("XDG_CONFIG_HOME", (xdg / "config").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (xdg / "data").c_str(), 1);
+    SetHomeFolder("");
+    UseProgramFiles(program.string(), "moirex");
+    INILoad(mixer);
+    const std::string used = IniFilePath();
+    UseProgramFiles("", "");
+    SetHomeFolder(home.string());
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("XDG_DATA_HOME");
+    if (!keptHome.empty()) ::setenv("MOIREX_HOME", keptHome.c_str(), 1);
+    fs::permissions(program, fs::perms::owner_all);
+
+    EXPECT_EQ(used, (xdg / "config" / "moirex" / "moirex.ini").string());
+    EXPECT_EQ(mixer.PumpDetails.SYRINGE_VOLUMEul, 25);
+    EXPECT_EQ(TIniFile(used).ReadFloat("Syringe", "Volume MicroLiter", 0), 25);
+    const std::vector<std::string> log = form.MemoLog.Lines();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].find("Settings are saved to " + used), std::string::npos) << log[0];
+    EXPECT_NE(log[0].find("read from " + (program / "moirex.ini").string()), std::string::npos) << log[0];
 }
 
 TEST_F(ConfigFileTest, GasHistoryDefaultsToUnknownAndIsKept) {

@@ -174,4 +174,48 @@ TEST_F(MoirexctlRunTest, OutageLimitStopExitsFive) {
     EXPECT_TRUE(EveryFlowStopped());
 }
 
+// The configuration file's syringe, fluid, fluid limit and outlet conditions are the run's, an
+// option overrides the syringe, and the run log says which values were used.
+TEST_F(MoirexctlRunTest, RunTakesTheConfigurationFileAndSaysWhatItUsed) {
+    for (const char* name : {"moirex.ini", "moirexctl.ini"})
+        std::ofstream(work / "home" / name) << "[Syringe]\r\nVolume MicroLiter=25\r\n[Fluid]\r\nMax PPM=500000\r\n"
+                                               "Mixture name=Lab water\r\n[Custom flow conditions]\r\nTemperatureC=30\r\n";
+    Start(0.0002);
+    EXPECT_EQ(ExitStatus(), 0) << Output();
+    EXPECT_NE(Output().find("Settings used: syringe 25 \xC2\xB5l (configuration file), 24000 steps; fluid Lab water"),
+              std::string::npos) << Output();
+    EXPECT_NE(Output().find("fluid limit 500000 ppm; outlet 30 \xC2\xB0" "C"), std::string::npos) << Output();
+    Start(0.0002, {"--syringe-ul", "50"});
+    EXPECT_EQ(ExitStatus(), 0) << Output();
+    EXPECT_NE(Output().find("Settings used: syringe 50 \xC2\xB5l (--syringe-ul)"), std::string::npos) << Output();
+}
+
+// What can be refused without the instruments is refused before any of them is spoken to.
+TEST_F(MoirexctlRunTest, ArgumentsThatCannotWorkAreRefusedBeforeTheBringUp) {
+    const fs::path earlier = work / "earlier.csv";
+    std::ofstream(earlier) << "an earlier run's data\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--gas-a", "99"}, "--gas-a: no controller has a gas table 99"},
+        {{"--gas-b", "1"}, "--gas-b: no controller has a gas table 1"},
+        {{"--data", earlier.string()}, "exists already; give --force to replace it"},
+    };
+    for (const auto& [extra, told] : cases) {
+        SCOPED_TRACE(told);
+        Start(1, extra);
+        EXPECT_EQ(ExitStatus(), 2) << Output();
+        EXPECT_NE(Output().find(told), std::string::npos) << Output();
+        for (Instrument i : {Instrument::Pump, Instrument::MfcA, Instrument::MfcB}) EXPECT_EQ(emulator.RequestsSeen(i), 0u);
+    }
+    std::ifstream in(earlier);
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first, "an earlier run's data");
+    // --force replaces it.
+    Start(0.0002, {"--data", earlier.string(), "--force"});
+    EXPECT_EQ(ExitStatus(), 0) << Output();
+    std::ifstream again(earlier);
+    std::getline(again, first);
+    EXPECT_NE(first, "an earlier run's data");
+}
+
 }  // namespace
