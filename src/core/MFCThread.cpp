@@ -91,6 +91,11 @@ bool TMFCThread::SetFlow(double Flow) {
 }
 
 void TMFCThread::DataExchange() {
+    // The readings were taken under the segment held until now: their averages are that
+    // segment's, so they are made before a new segment is accepted.
+    flowStatus_ = rules.Readings(MFCD.CurrentObservedFlow, GasBFlowObserved);
+    threadData_.Out_NewReading = newReading_;
+    newReading_ = false;
     if (threadData_.In_NewSegment) {
         // How long ago the segment began, on the segment clock, put on the worker's clock.
         double start = std::nan("");
@@ -107,7 +112,6 @@ void TMFCThread::DataExchange() {
         if (memoLog_) memoLog_(aMessage);
         aMessage.clear();
     }
-    flowStatus_ = rules.Readings(MFCD.CurrentObservedFlow, GasBFlowObserved);
     threadData_.SomethingToTell = true;
     if (OnHandOver) OnHandOver();
 }
@@ -149,6 +153,9 @@ void TMFCThread::Execute() {
             // A controller that does not answer has no measured flow: the tick shows that it is
             // trying to reach it, instead of the last flow it read as if it were current.
             MFCD.CurrentObservedFlow = -1;
+            // MFC B is not read in such a pass: its last flow must not stand for a reading now.
+            GasBFlowObserved = -1;
+            newReading_ = true;
             Log(CouldNotTalkToMFCA);
             aMessage = CouldNotTalkToMFCA;
             aMessage += CRLF;
@@ -175,6 +182,7 @@ void TMFCThread::Execute() {
         }
 
         const TPassDecision d = rules.Pass(sample, MFCD.CurrentSetFlow, MFCD.CurrentObservedFlow);
+        newReading_ = true;
         for (const std::string& line : d.Log) Log(line);
         if (d.SetPoint.Write) {
             const bool ok = SetFlow(d.SetPoint.Flow);

@@ -94,6 +94,7 @@ private:
     std::atomic<bool> bodyEnded_{false};
     std::atomic<bool> nudged_{false};
     bool handOverClosed_ = false;  // worker only
+    bool newReading_ = false;      // worker only: a reading (or a failed one) not yet handed over
     double nextMFCBRead_ = 0;       // worker only: monotonic time of MFC B's next read after a failure
 };
 

@@ -38,12 +38,21 @@ void RunLog(TRunContext& ctx, const std::string& msg) {
     if (ctx.OnLogLine && memo.Count() > 0) ctx.OnLogLine(memo, memo.Line(memo.Count() - 1));
 }
 
-// One row of the run data file for the readings just handed over.
-void AddRunDataRow(TRunContext& ctx) {
-    // 0 once the program has ended or a stop was asked for: the stop procedure's readings belong
-    // to no segment (CurrentStep is back at 0 and would name the first).
-    const auto segment = static_cast<size_t>(RunningSegment(ctx));
-    if (!ctx.DataFile.Add(NowOf(ctx), ctx.Clk.MonotonicSeconds() - ctx.RunStartSeconds, segment, ctx.Mixer.FlowStatus))
+// What a hand-over brought: a new reading or not, and the segment under which the worker took it
+// (the one in force before this hand-over passed on a new segment; 0 once the program has ended
+// or a stop was asked for, as the stop procedure's readings belong to no segment).
+THandOverReadings TakeHandOver(TRunContext& ctx) {
+    THandOverReadings r{ctx.Mixer.FlowStatus, ctx.ReadingSegment, ctx.ThreadData.Out_NewReading};
+    // What the worker holds from now on, for the readings of the next hand-over.
+    ctx.ReadingSegment = RunningSegment(ctx);
+    return r;
+}
+
+// One row of the run data file per reading.
+void AddRunDataRow(TRunContext& ctx, const THandOverReadings& r) {
+    if (!r.NewReading) return;
+    if (!ctx.DataFile.Add(NowOf(ctx), ctx.Clk.MonotonicSeconds() - ctx.RunStartSeconds, static_cast<size_t>(r.Segment),
+                          r.FlowStatus))
         RunLog(ctx, ctx.DataFile.FailureText());
 }
 
@@ -389,8 +398,9 @@ void StartThread(TRunContext& ctx) {
         ctx.Mixer.MFCBDetails.ComPortName, [&ctx](const std::string& msg) { RunLog(ctx, msg); });
     ctx.MFCThread->SegmentClock = &ctx.Clk;
     ctx.MFCThread->OnHandOver = [&ctx] {
-        AddRunDataRow(ctx);
-        if (ctx.OnHandOver) ctx.OnHandOver(THandOverReadings{ctx.Mixer.FlowStatus, RunningSegment(ctx)});
+        const THandOverReadings readings = TakeHandOver(ctx);
+        AddRunDataRow(ctx, readings);
+        if (ctx.OnHandOver) ctx.OnHandOver(readings);
     };
 }
 
@@ -426,6 +436,7 @@ void ButtonApplyClick(TRunContext& ctx) {
     ctx.OutageSinceA = -1;
     ctx.OutageSinceB = -1;
     m.CurrentStep = 0;
+    ctx.ReadingSegment = 1;
     m.StepStartTime = now;
     ctx.StepStartSeconds = ctx.Clk.MonotonicSeconds();
 

@@ -58,10 +58,14 @@ inline constexpr const char* CouldNotStopFlow =
 struct THandOverReadings {
     // The worker's readings, as FlowStatus now holds them.
     TFlowStatus FlowStatus;
-    // The segment these readings belong to, 1-based, while the program runs (msOperating); 0
-    // once the program has ended or a stop was asked for: readings of the stop procedure belong
-    // to no segment (CurrentStep is back at 0 by then and would name the first).
+    // The segment these readings belong to, 1-based: the one under which the worker took them
+    // (a hand-over that passes on a new segment carries readings of the one before); 0 for
+    // readings taken after the program ended or a stop was asked for: readings of the stop
+    // procedure belong to no segment (CurrentStep is back at 0 by then and would name the first).
     int32_t Segment = 0;
+    // False when the hand-over carries no reading that an earlier one did not (a pass that
+    // failed hands its missing reading over once): the run data file has one row per reading.
+    bool NewReading = false;
 };
 
 // Why the running program stopped (the first reason counts).
@@ -106,6 +110,9 @@ struct TRunContext {
     // the run goes on.
     std::string DataFilePath;
     TRunDataFile DataFile;
+    // The segment (1-based; 0: none) under which the worker takes its readings until its next
+    // hand-over: the run data row of a reading names it.
+    int32_t ReadingSegment = 0;
     // Monotonic time (Clk) of Start, for the data file's seconds.
     double RunStartSeconds = 0;
     // The longest of the stop procedure's random waits between looks at the worker (ms, the

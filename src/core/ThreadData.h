@@ -25,6 +25,9 @@ struct TThreadData {
     bool Out_Stopped = false;    // copy of the worker's Stopped at each hand-over
     std::string Out_Message;     // not used
     bool SomethingToTell = false;  // hand-over sets, tick clears: FlowStatus holds unshown readings
+    // Hand-over sets: this hand-over carries a reading not handed over before (one run data row
+    // per reading), taken under the segment in force before this hand-over's In_NewSegment.
+    bool Out_NewReading = false;
     bool StepMFCASet = false;    // gas A of the current segment has been handed to the worker
     bool StepMFCBSet = false;    // MFC B has accepted the set-point of the current segment
     bool StepPumpSet = false;    // the pump has accepted the command of the current segment

@@ -76,6 +76,8 @@ protected:
         ctx.StopPollMaxMs = 20;
         ctx.OnHandOver = [this](const THandOverReadings& r) {
             ++handOvers;
+            if (!r.NewReading) return;
+            ++readings;
             segments.push_back(r.Segment);
         };
         ctx.OnLogLine = [this](const TMemo& memo, const std::string& line) {
@@ -134,7 +136,8 @@ protected:
     SteadyClock workerClock;
     std::vector<std::string> log;
     int handOvers = 0;
-    std::vector<int32_t> segments;  // the segment of each hand-over's readings
+    int readings = 0;  // hand-overs that carried a new reading: one run data row each
+    std::vector<int32_t> segments;  // the segment of each new reading
     TRunContext ctx;
 };
 

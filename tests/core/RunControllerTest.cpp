@@ -7,8 +7,10 @@
 
 #include "RunControllerFixture.h"
 #include <fstream>
+#include <sstream>
 
 #include "config/RunRecords.h"
+#include "core/MFCPassRules.h"
 #include "support/DateTime.h"
 #include "support/TextFormat.h"
 
@@ -323,6 +325,42 @@ TEST_F(RunControllerEmulatorTest, DataFileThatCannotBeWrittenIsToldOnceAndTheRun
         EXPECT_EQ(mixer.MixerState, TMixerState::msReady) << LogText();
         EXPECT_EQ(Count("could not be written"), 1) << LogText();
     }
+}
+
+// MFC A silent for a few passes: each failed pass is one row, and MFC B, not read in such a pass,
+// is missing there too instead of repeating its last flow.
+TEST_F(RunControllerEmulatorTest, SilentMFCAGivesOneRowPerPassWithEveryReadingMissing) {
+    const std::string path = (userdata / "silent-a.csv").string();
+    ctx.DataFilePath = path;
+    mixer.OutageStop_s = 0;
+    mixer.StepProgram = {Segment(1, 0.01f, 1, 0.02f, "")};
+    ButtonApplyClick(ctx);
+    ASSERT_EQ(mixer.MixerState, TMixerState::msOperating);
+    ASSERT_TRUE(RunUntil([&] { return readings >= 3 && ctx.ThreadData.StepMFCBSet; })) << LogText();
+    emulator.SetSilent(Instrument::MfcA, true);
+    ASSERT_TRUE(RunUntil([&] { return Count(CouldNotTalkToMFCA) >= 3; }, 30)) << LogText();
+    emulator.SetSilent(Instrument::MfcA, false);
+    ASSERT_TRUE(RunUntil([&] { return ctx.Mixer.FlowStatus.MFCA >= 0; }, 30)) << LogText();
+    const int failures = Count(CouldNotTalkToMFCA);
+    ButtonStopClick(ctx);
+    ASSERT_TRUE(RunUntil([&] { return Idle(); })) << LogText();
+
+    std::ifstream in(path);
+    std::string line;
+    int missingRows = 0, rows = 0;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#' || line.rfind("time,", 0) == 0) continue;
+        ++rows;
+        std::vector<std::string> cells;
+        std::stringstream cellsIn(line);
+        for (std::string cell; std::getline(cellsIn, cell, ',');) cells.push_back(cell);
+        ASSERT_EQ(cells.size(), 8u) << line;
+        if (cells[3] != "-1") continue;
+        ++missingRows;
+        EXPECT_EQ(cells[5], "-1") << line;
+    }
+    EXPECT_EQ(rows, readings);
+    EXPECT_EQ(missingRows, failures) << LogText();
 }
 
 TEST_F(RunControllerEmulatorTest, MFCBRefusingItsSetPointIsTriedEveryTick) {
