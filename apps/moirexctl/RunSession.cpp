@@ -144,20 +144,28 @@ int RunSession::Run() {
         if (workerGone && mixer_.MixerState == moirex::TMixerState::msReady) {
             show(true);
             std::cout << "Run ended: every flow stopped." << std::endl;
+            int status = 0;
             switch (run.StopCause) {
                 case moirex::TStopCause::scOutage:
                     std::cerr << "moirexctl run: stopped by the outage limit before the program's end" << std::endl;
-                    return ExitOutageStop;
+                    status = ExitOutageStop;
+                    break;
                 case moirex::TStopCause::scStopButton: {
                     const int signal = firstStopSignal_();
                     std::cerr << "moirexctl run: stopped on a signal before the program's end" << std::endl;
-                    return signal > 0 ? 128 + signal : ExitFailed;
+                    status = signal > 0 ? 128 + signal : ExitFailed;
+                    break;
                 }
                 case moirex::TStopCause::scProgramEnd:
                 case moirex::TStopCause::scNone:
                     break;
             }
-            return 0;
+            run.DataFile.Close();
+            if (run.DataFile.Failed() && status != ExitFailed) {
+                std::cerr << "moirexctl run: " << run.DataFile.FailureText() << std::endl;
+                return ExitDataLost;
+            }
+            return status;
         }
         if (workerGone && mixer_.MixerState == moirex::TMixerState::msStopFailed) {
             const double now = clock.MonotonicSeconds();

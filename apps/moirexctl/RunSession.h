@@ -26,6 +26,9 @@ public:
 
     static constexpr int ExitStopFailed = 4;
     static constexpr int ExitOutageStop = 5;
+    // Every flow confirmed stopped, but the run data file could not be written (part of the
+    // run's readings is not in it): instead of 0, 5 or 128 + N.
+    static constexpr int ExitDataLost = 6;
 
     // Between repeats of a stop procedure that could not confirm the stop, and how long to go on.
     double StopRetryPeriodSeconds = 5;

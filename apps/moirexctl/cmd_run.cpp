@@ -272,7 +272,9 @@ const CommandRegistrar registrar({
     "limit and the run stopped by itself, every flow confirmed stopped; 1 when the instruments could\n"
     "not be brought up, the gases were not confirmed or Start was refused (nothing runs); 2 on bad\n"
     "arguments, a bad program file or a gas the program does not know (nothing runs); 4 when the\n"
-    "flows could not be confirmed stopped after a minute of retries (power the mixer off by hand).\n",
+    "flows could not be confirmed stopped after a minute of retries (power the mixer off by hand);\n"
+    "6 when every flow was confirmed stopped but the run data file could not be written (instead of\n"
+    "0, 5 or 128 + the signal).\n",
     RunRun,
 });
 

@@ -49,6 +49,7 @@ bool TRunDataFile::Open(const std::string& path, const std::string& recipe) {
     path_ = path;
     failed_ = false;
     error_.clear();
+    written_ = 0;
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd_ < 0) {
         failed_ = true;
@@ -77,10 +78,14 @@ bool TRunDataFile::Write(const std::string& text) {
         if (n <= 0) {
             failed_ = true;
             error_ = n < 0 ? std::strerror(errno) : "nothing written";
+            // Whole rows or none: the part of this one that got in is taken back (a device such
+            // as /dev/full cannot be cut, and has nothing to cut).
+            if (done > 0 && ::ftruncate(fd_, static_cast<off_t>(written_)) != 0) error_ += "; a cut row remains";
             return false;
         }
         done += static_cast<size_t>(n);
     }
+    written_ += text.size();
     return true;
 }
 

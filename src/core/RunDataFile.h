@@ -14,6 +14,7 @@
 //
 // Every row goes to the system as it is written (no buffer of the program's own), so a crash of
 // the program loses no row. A write that fails is told once; the run goes on without the file.
+// Rows are whole or absent: a row that got in only in part (a full disk) is taken back.
 
 #include <string>
 #include <string_view>
@@ -61,6 +62,7 @@ private:
 
     int fd_ = -1;
     bool failed_ = false;
+    size_t written_ = 0;  // bytes of whole lines in the file
     std::string path_;
     std::string error_;
 };

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -64,6 +67,37 @@ TEST(RunDataFile, FirstFailedWriteIsToldOnceThenRowsAreDropped) {
     EXPECT_FALSE(none.Open("/nonexistent/folder/run.csv", "Recipe.txt"));
     EXPECT_NE(none.FailureText().find("No such file or directory"), std::string::npos);
     EXPECT_TRUE(none.Add(0, 1, 1, TFlowStatus{}));
+}
+
+// A disk that fills up in the middle of a row: the row is taken back, the file ends on a whole row.
+TEST(RunDataFile, ARowThatDoesNotFitIsTakenBackWhole) {
+    const fs::path path = fs::temp_directory_path() / ("moirex-run-data-cut-" + std::to_string(::getpid()) + ".csv");
+    TFlowStatus f;
+    f.MFCA = 0.01;
+    const std::string row = RunDataRow(EncodeDateTime(2026, 12, 10, 9, 15, 3, 250), 1, 1, f) + "\r\n";
+    const std::string head = "# Recipe: Recipe.txt\r\n" + std::string(RunDataHeader) + "\r\n";
+    TRunDataFile file;
+    bool opened = false, first = false, second = true;
+    {
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit r = old;
+        r.rlim_cur = head.size() + row.size() + row.size() / 2;  // room for one and a half rows
+        setrlimit(RLIMIT_FSIZE, &r);
+        opened = file.Open(path.string(), "Recipe.txt");
+        first = file.Add(EncodeDateTime(2026, 12, 10, 9, 15, 3, 250), 1, 1, f);
+        second = file.Add(EncodeDateTime(2026, 12, 10, 9, 15, 3, 250), 1, 1, f);
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+    }
+    file.Close();
+    EXPECT_TRUE(opened);
+    EXPECT_TRUE(first);
+    EXPECT_FALSE(second);
+    EXPECT_TRUE(file.Failed());
+    EXPECT_EQ(ReadAll(path), head + row);
+    fs::remove(path);
 }
 
 TEST(RunDataFile, NameFollowsTheRecipeFilesPattern) {
