@@ -59,6 +59,9 @@ void ApplysimulationValues(TMixer& mixer) {
 void EditY1DemoNameKeyUp(TMixer& mixer) { ApplysimulationValues(mixer); }
 
 void ButtonMFCAAirClick(TMixer& mixer, const TControl& sender) {
+    // Demonstration gases are for simulation: once real gases are confirmed, a caption changed
+    // here would name a gas never connected, and the recipe copies the captions.
+    if (mixer.MixerState != TMixerState::msSimulation) return;
     TForm1& f = mixer.Form;
     struct Row {
         const char* button;

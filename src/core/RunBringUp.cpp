@@ -17,7 +17,9 @@ bool PumpFindInitHamilton(const std::string& port, const FeedbackSink& sink, Clo
     moirex::TPSD4 pump([&](const std::string& message) { sink(message); }, clock);
     pump.PortTiming = timing;
     if (!pump.Connect(port)) return false;
-    if (!pump.Stop()) return true;  // connected; the initialisation is not sent to a pump that did not stop
+    // A pump that cannot be brought to rest (stuck busy) is not found: its initialisation is not
+    // sent, and nothing it would be asked to dose could be trusted.
+    if (!pump.Stop()) return false;
     clock.SleepMs(100);
     moirex::TSerialResponse response;
     pump.SendCommand("ZN1L20v1000c1000K88k640IOIR", response, true);

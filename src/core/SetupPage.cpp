@@ -66,8 +66,20 @@ void ConfirmGasLines(TSetupContext& ctx) {
         LogOld(f.MemoLog, f.MemoSetupFeedback.Text());
         WriteGasHistory(mixer, nowA, nowB);
     } else {
+        // Gas lines not confirmed: no run may start until the question is answered Yes.
         f.CheckBoxGas.SetChecked(false);
+        mixer.MixerState = TMixerState::msSimulation;
     }
+}
+
+// The gas table each controller has, as read back after its last switch, is the one its list
+// has selected: a switch that failed leaves the controller's table unknown to the list.
+bool GasTablesAsSelected(const TMixer& mixer) {
+    const TForm1& f = mixer.Form;
+    auto same = [](const TMFCDetails& d, const TListBox& list) {
+        return list.ItemIndex() >= 0 && d.ActiveLUT == static_cast<uint32_t>(list.ItemIndex()) + TLUT::First;
+    };
+    return same(mixer.MFCADetails, f.ListBox1) && same(mixer.MFCBDetails, f.ListBox2);
 }
 
 }  // namespace
@@ -172,6 +184,7 @@ void ListBox1Click(TSetupContext& ctx, const TControl& sender) {
         if (f.ListBox1.ItemIndex() >= 0 && !GasRecognised(ctx, mixer.MFCADetails, 1)) f.CheckBoxGas.SetChecked(false);
         if (f.ListBox2.ItemIndex() >= 0 && !GasRecognised(ctx, mixer.MFCBDetails, 2)) f.CheckBoxGas.SetChecked(false);
 
+        if (!GasTablesAsSelected(mixer)) f.CheckBoxGas.SetChecked(false);
         if (f.CheckBoxPump.Checked() && f.CheckBoxMFC.Checked() && f.CheckBoxGas.Checked()) ConfirmGasLines(ctx);
 
         if (f.ListBox1.ItemIndex() < 0) mixer.MFCADetails.ActiveLUT = 0;

@@ -134,7 +134,8 @@ TEST_F(SetupOnEmulator, OperatorPathToReadyThenNoToTheQuestion) {
     EXPECT_EQ(ReadGasHistory().OldGasB, argon);
     EXPECT_TRUE(form.Enabled());
 
-    // Another gas for B while all is set: the question again; No keeps the history and msReady.
+    // Another gas for B while all is set: the question again; No keeps the history, and no run
+    // can start until the question is answered Yes.
     dlg.answers = {false};
     Pick(form.ListBox2, 1);  // CO2
     ASSERT_EQ(dlg.shown.size(), 2u);
@@ -142,7 +143,7 @@ TEST_F(SetupOnEmulator, OperatorPathToReadyThenNoToTheQuestion) {
                                      mixer.MFCBDetails.LUT[3].NameOwn),
               std::string::npos);
     EXPECT_FALSE(form.CheckBoxGas.Checked());
-    EXPECT_EQ(mixer.MixerState, TMixerState::msReady);
+    EXPECT_EQ(mixer.MixerState, TMixerState::msSimulation);
     EXPECT_EQ(ReadGasHistory().OldGasB, argon);
     EXPECT_EQ(form.MemoLog.Count(), 1);
     EXPECT_TRUE(form.Enabled());
@@ -248,6 +249,38 @@ TEST_F(SetupOnEmulator, APumpThatDoesNotAnswer) {
     EXPECT_TRUE(form.CheckBoxGas.Checked());
     EXPECT_EQ(mixer.MixerState, TMixerState::msSimulation);
     EXPECT_TRUE(dlg.shown.empty());
+    EXPECT_TRUE(form.Enabled());
+}
+
+// MFC A's switch fails on a corrupted answer (the controller may well have switched); a good
+// switch of MFC B afterwards must not make the gases "selected" with A's table unknown.
+TEST_F(SetupOnEmulator, AFailedSwitchOfAIsNotMadeGoodByBsSwitch) {
+    StartAndValidate();
+    dlg.defaultAnswer = true;
+    emulator.InjectAnswerFault(Instrument::MfcA, sim::AnswerFault::BadCrc, 0, true);
+    form.ListBox1.SetItemIndex(1);  // N2, table 3: every answer spoiled
+    form.ListBox1.Click();
+    EXPECT_TRUE(FeedbackHas(" ** Failed to set active gas for MFC A, (index:3) plese try again ** "));
+    emulator.ClearFaults(Instrument::MfcA);
+    Pick(form.ListBox2, 0);
+    EXPECT_NE(mixer.MFCADetails.ActiveLUT, 3u);
+    EXPECT_FALSE(form.CheckBoxGas.Checked());
+    EXPECT_EQ(mixer.MixerState, TMixerState::msSimulation);
+    EXPECT_TRUE(dlg.shown.empty()) << "no gas-line question with A's gas unknown";
+    // Clicking A's gas again switches it; then the gases are selected.
+    Pick(form.ListBox1, 1);
+    EXPECT_TRUE(form.CheckBoxGas.Checked());
+    EXPECT_EQ(mixer.MixerState, TMixerState::msReady);
+}
+
+// A pump stuck busy cannot be brought to rest: it is not found, and its initialisation is not sent.
+TEST_F(SetupOnEmulator, APumpStuckBusyIsNotFound) {
+    FormCreate(setup);
+    emulator.SetPumpStuckBusy(true);
+    SelectInstrumentPorts();
+    form.ButtonSetupValidate.Click();
+    EXPECT_FALSE(form.CheckBoxPump.Checked());
+    EXPECT_EQ(mixer.PumpDetails.Port, "");
     EXPECT_TRUE(form.Enabled());
 }
 

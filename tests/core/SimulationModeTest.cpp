@@ -95,14 +95,19 @@ TEST_F(SimulationModeTest, GasButtonsSetTheirRowWithoutApplyingIt) {
 
 TEST_F(SimulationModeTest, OutsideSimulationTheDemoFieldsChangeNothing) {
     mixer.MixerState = TMixerState::msReady;
+    const std::string caption = form.GroupBoxY1.Caption();
+    // Not even the caption: the recipe copies it, and it would name a gas never connected.
     form.ButtonMFCAH2.Click();
+    EXPECT_EQ(form.GroupBoxY1.Caption(), caption);
+    EXPECT_EQ(form.EditY1DemoName.Text(), "O2");
     Type(form.RtDoubleEditY1DemoRange, 1.0);
     EXPECT_EQ(mixer.MFCADetails.LUT[2].NameOwn, "O2");
     EXPECT_EQ(mixer.MFCADetails.LUT[2].RangeMax, 0.0358f);
-    EXPECT_EQ(form.GroupBoxY1.Caption(), "A-Component: H2");  // only the button's caption
 
-    // Back in simulation (a port list clicked), the next key release applies them again.
+    // Back in simulation (a port list clicked), the buttons and the next key release apply again.
     mixer.MixerState = TMixerState::msSimulation;
+    form.ButtonMFCAH2.Click();
+    EXPECT_EQ(form.GroupBoxY1.Caption(), "A-Component: H2");
     form.RtDoubleEditY1DemoRange.KeyUp();
     EXPECT_EQ(mixer.MFCADetails.LUT[2].NameOwn, "H2");
     EXPECT_EQ(mixer.MFCADetails.LUT[2].RangeMax, 1.0f);
