@@ -212,6 +212,7 @@ int RunRun(const std::vector<std::string>& argv) {
     Print("Segment program " + programPath + ":");
     std::vector<std::string> refusals;
     for (size_t i = 0; i < program.Segments.size(); ++i) {
+        if (interrupted()) return ExitFailed;  // a long program is no reason to wait for a signal
         const moirex::TProgramSegment& s = program.Segments[i];
         const std::string where = "segment " + std::to_string(i + 1) + " (line " + std::to_string(s.Line) + ", " + s.Name + "): ";
         const moirex::SegmentBuildOutcome outcome = moirex::AddProgramSegment(mixer, s);

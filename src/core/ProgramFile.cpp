@@ -3,6 +3,7 @@
 #include "core/ProgramFile.h"
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -132,11 +133,19 @@ TProgramFileResult ParseProgramFile(std::string_view text) {
         s.Line = lineNumber;
         std::vector<std::string> faults;
         s.Name = f[0];
-        if (s.Name.find('\t') != std::string::npos) faults.push_back("name " + Quoted(s.Name) + " may not hold a TAB");
+        if (s.Name.size() > ProgramNameMaxBytes) {
+            faults.push_back("name of " + std::to_string(s.Name.size()) + " bytes is longer than " +
+                             std::to_string(ProgramNameMaxBytes));
+            s.Name.clear();
+        } else if (s.Name.find('\t') != std::string::npos) {
+            faults.push_back("name " + Quoted(s.Name) + " may not hold a TAB");
+        }
 
         double hours = 0;
         if (!ParseReal(f[1], hours)) faults.push_back("hours " + Quoted(f[1]) + " is not a number (use \".\" as decimal separator)");
         else if (hours < 0) faults.push_back("hours " + Quoted(f[1]) + " cannot be negative");
+        else if (hours > ProgramHoursMax)
+            faults.push_back("hours " + Quoted(f[1]) + " is more than " + FormatGeneral(ProgramHoursMax));
         else s.Hours = hours;
 
         const char* gasNames[2] = {"gas_a_ugpm", "gas_b_ugpm"};
@@ -157,6 +166,7 @@ TProgramFileResult ParseProgramFile(std::string_view text) {
         double fluid = 0;
         if (!ParseReal(f[4], fluid)) faults.push_back("fluid_ugpm " + Quoted(f[4]) + " is not a number (use \".\" as decimal separator)");
         else if (fluid < 0) faults.push_back("fluid_ugpm " + Quoted(f[4]) + " cannot be negative");
+        else if (fluid > ProgramFluidMax_ugpm) faults.push_back("fluid_ugpm " + Quoted(f[4]) + " is beyond any pump's range");
         else s.Fluid_ugpm = fluid;
 
         if (columns == 6 && !f[5].empty()) {
@@ -170,6 +180,10 @@ TProgramFileResult ParseProgramFile(std::string_view text) {
                 s.PumpCommand = f[5];
         }
 
+        if (faults.empty() && result.Segments.size() == ProgramSegmentsMax) {
+            result.Errors.push_back(where + "more than " + std::to_string(ProgramSegmentsMax) + " segments");
+            break;
+        }
         for (const std::string& fault : faults) result.Errors.push_back(where + fault);
         if (faults.empty()) result.Segments.push_back(std::move(s));
         if (end == text.size()) break;
@@ -192,6 +206,13 @@ TProgramFileResult ReadProgramFile(const std::string& path) {
     if (!in) {
         TProgramFileResult r;
         r.Errors.push_back("cannot read " + Quoted(path) + ": " + std::error_code(errno, std::generic_category()).message());
+        return r;
+    }
+    std::error_code ec;
+    if (const auto size = std::filesystem::file_size(path, ec); !ec && size > ProgramFileMaxBytes) {
+        TProgramFileResult r;
+        r.Errors.push_back("cannot read " + Quoted(path) + ": " + std::to_string(size) + " bytes, more than a program file of " +
+                           std::to_string(ProgramFileMaxBytes) + " bytes");
         return r;
     }
     std::ostringstream text;

@@ -27,6 +27,15 @@
 
 namespace moirex {
 
+// Sizes beyond any real program, refused with their line number: a segment name longer than
+// this many bytes, a duration of more hours, a fluid flow above this many µg/min, more segments;
+// and a file longer than this many bytes is not read at all.
+inline constexpr size_t ProgramNameMaxBytes = 1000;
+inline constexpr double ProgramHoursMax = 100000;
+inline constexpr double ProgramFluidMax_ugpm = 1e12;
+inline constexpr size_t ProgramSegmentsMax = 100000;
+inline constexpr size_t ProgramFileMaxBytes = 64u << 20;
+
 // The header this program writes, and the first form of the file without the pump command.
 inline constexpr std::string_view ProgramFileHeader = "name,hours,gas_a_ugpm,gas_b_ugpm,fluid_ugpm,pump_command";
 inline constexpr std::string_view ProgramFileHeaderWithoutCommand = "name,hours,gas_a_ugpm,gas_b_ugpm,fluid_ugpm";

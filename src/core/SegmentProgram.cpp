@@ -35,11 +35,18 @@ void ButtonAddStepClick(TMixer& mixer) {
 
     if (!segment.Components.empty() && segment.Valid) {
         const int selected = f.RzTabbedListBoxSteps.ItemIndex();
-        if (selected >= 0 && static_cast<size_t>(selected) < mixer.StepProgram.size())
+        TListBox& list = f.RzTabbedListBoxSteps;
+        if (selected >= 0 && static_cast<size_t>(selected) < mixer.StepProgram.size()) {
             mixer.StepProgram[static_cast<size_t>(selected)] = segment;
-        else
+            ShowStepProgram(mixer);
+        } else if (static_cast<size_t>(list.Count()) == mixer.StepProgram.size()) {
+            // Appended: one row more, not the whole list again (a long program loads in linear time).
             mixer.StepProgram.push_back(segment);
-        ShowStepProgram(mixer);
+            list.AddItem(StepProgramLine(segment, mixer.StepProgram.size()), 0);
+        } else {
+            mixer.StepProgram.push_back(segment);
+            ShowStepProgram(mixer);
+        }
     } else {
         f.Memo1.SetText(f.Memo1.Text() + std::string(CRLF) + InvalidSegmentMessage);
     }

@@ -53,6 +53,9 @@ TEST(ProgramFile, RefusesEveryBadLineWithItsNumberAndKeepsNoSegment) {
         {"\"a,1,0,0,0", "never closed"},
         {"\"a\"b,1,0,0,0", "text after its closing double quote"},
         {"\"a,b\" ,1,0,0,0", ""},
+        {"a,1e300,0,0,0", "hours \"1e300\" is more than 100000"},
+        {"a,100000,0,0,0", ""},
+        {"a,1,0,0,1e13", "fluid_ugpm \"1e13\" is beyond any pump's range"},
     };
     // The first form of the file, without the pump command, as files written before it still are.
     for (const Case& c : cases) {
@@ -68,6 +71,22 @@ TEST(ProgramFile, RefusesEveryBadLineWithItsNumberAndKeepsNoSegment) {
         EXPECT_NE(r.Errors[0].find(c.expected), std::string::npos) << r.Errors[0];
         EXPECT_TRUE(r.Segments.empty()) << c.line;
     }
+}
+
+// A name of megabytes and more segments than any program has are refused with their line number.
+TEST(ProgramFile, AbsurdSizesAreRefusedWithTheirLine) {
+    const std::string header = std::string(ProgramFileHeaderWithoutCommand) + "\n";
+    const auto longName = ParseProgramFile(header + "ok,1,0,0,0\n" + std::string(50 << 20, 'x') + ",1,0,0,0\n");
+    ASSERT_EQ(longName.Errors.size(), 1u);
+    EXPECT_EQ(longName.Errors[0], "line 3: name of 52428800 bytes is longer than 1000");
+    EXPECT_TRUE(ParseProgramFile(header + std::string(ProgramNameMaxBytes, 'x') + ",1,0,0,0\n").Ok());
+
+    std::string many = header;
+    for (size_t i = 0; i <= ProgramSegmentsMax; ++i) many += "s,1,0,0,0\n";
+    const auto tooMany = ParseProgramFile(many);
+    ASSERT_EQ(tooMany.Errors.size(), 1u);
+    EXPECT_EQ(tooMany.Errors[0], "line " + std::to_string(ProgramSegmentsMax + 2) + ": more than 100000 segments");
+    EXPECT_TRUE(tooMany.Segments.empty());
 }
 
 TEST(ProgramFile, PumpCommandColumn) {
