@@ -17,8 +17,8 @@ ctest --test-dir build-ci --output-on-failure -j"$jobs" --timeout 300
 if [ "$(id -u)" = 0 ]; then
   unpriv=$(mktemp -d)
   chmod 755 "$unpriv"
-  cp build-ci/tests/test_support build-ci/tests/test_config "$unpriv"/
-  for t in test_support:'IniFileTest.*' test_config:'ConfigFileTest.*'; do
+  cp build-ci/tests/test_support build-ci/tests/test_config build-ci/tests/test_devices "$unpriv"/
+  for t in test_support:'IniFileTest.*' test_config:'ConfigFileTest.*' test_devices:'PortAccess.*'; do
     setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME=/tmp TMPDIR=/tmp \
       "$unpriv/${t%%:*}" --gtest_filter="${t#*:}" --gtest_brief=1
   done

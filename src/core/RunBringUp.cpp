@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "devices/PSD4_Interface.h"
+#include "devices/PortAccess.h"
 #include "devices/SerialPortVogtlin.h"
 #include "devices/UnitMFC.h"
 #include "state/GasMixtures.h"
@@ -16,7 +17,11 @@ bool PumpFindInitHamilton(const std::string& port, const FeedbackSink& sink, Clo
                           const TPumpPortTiming& timing) {
     moirex::TPSD4 pump([&](const std::string& message) { sink(message); }, clock);
     pump.PortTiming = timing;
-    if (!pump.Connect(port)) return false;
+    if (!pump.Connect(port)) {
+        // Not silence: the system's reason, when it refused the port itself.
+        if (const std::string problem = moirex::PortAccessProblem(port); !problem.empty()) sink(problem);
+        return false;
+    }
     // A pump that cannot be brought to rest (stuck busy) is not found: its initialisation is not
     // sent, and nothing it would be asked to dose could be trusted.
     if (!pump.Stop()) return false;
@@ -39,7 +44,8 @@ bool ValidateController(moirex::TMFCDetails& details, const std::string& port, u
         // A controller that answered its type but failed a later step was found, not read.
         if (failedStep.rfind("type read", 0) == 0 || failedStep.empty()) {
             sink(" -> Nothing found on this port");
-            if (!failedStep.empty()) sink(" -> " + failedStep);
+            if (const std::string problem = moirex::PortAccessProblem(port); !problem.empty()) sink(" -> " + problem);
+            else if (!failedStep.empty()) sink(" -> " + failedStep);
         } else {
             sink(" -> MFC found");
             sink(" -> Read-out failed: " + failedStep);

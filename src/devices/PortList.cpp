@@ -54,12 +54,12 @@ std::vector<std::string> GetSerialPortList(const TPortListSources& sources) {
     // survives moving the adapter to another USB socket.
     for (const auto& entry : Entries(sources.ById)) {
         const fs::path target = fs::canonical(entry.path(), ec);
-        if (!ec) {
-            for (auto it = names.begin(); it != names.end();) {
-                std::error_code ec2;
-                const fs::path same = fs::canonical(*it, ec2);
-                it = (!ec2 && same == target) ? names.erase(it) : std::next(it);
-            }
+        // A link left behind by an adapter that is gone leads nowhere: not a port.
+        if (ec) continue;
+        for (auto it = names.begin(); it != names.end();) {
+            std::error_code ec2;
+            const fs::path same = fs::canonical(*it, ec2);
+            it = (!ec2 && same == target) ? names.erase(it) : std::next(it);
         }
         names.insert(entry.path().string());
     }

@@ -1,5 +1,7 @@
 #include "devices/PortList.h"
 
+#include "devices/PortAccess.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -48,6 +50,7 @@ TEST_F(PortListFolders, SerialDevicesByIdNamesAndEmulatorPortsSortedAsText) {
     fs::create_symlink(root / "target", root / "by-id" / "usb-FTDI_FT232R-if00-port0");
     fs::create_symlink(root / "target", root / "sim" / "mfc-a");
     fs::create_symlink(root / "gone", root / "sim" / "pump");  // a link whose device has vanished
+    fs::create_symlink(root / "gone", root / "by-id" / "usb-FTDI_unplugged-if00-port0");  // the same by id
 
     const std::vector<std::string> expected = {
         (root / "by-id" / "usb-FTDI_FT232R-if00-port0").string(),
@@ -103,6 +106,22 @@ TEST(PortList, EmulatorFolderFollowsTheRuntimeFolder) {
     ::unsetenv("XDG_RUNTIME_DIR");
     EXPECT_EQ(SimRuntimeFolder(), "/tmp/moirex-sim-" + std::to_string(::getuid()));
     if (old) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+}
+
+// The system's reason for refusing a port, instead of silence.
+TEST(PortAccess, NamesAbsenceAndPermissionWithTheRemedy) {
+    EXPECT_EQ(PortAccessProblem("/dev/null"), "");
+    EXPECT_EQ(PortAccessProblem("/nonexistent/ttyUSB9"),
+              "/nonexistent/ttyUSB9: No such file or directory: the port is not there (unplugged, or a link to a device "
+              "that is gone?)");
+    EXPECT_EQ(PortAccessProblem("/tmp"), "/tmp: not a serial device");
+    if (::geteuid() == 0) GTEST_SKIP() << "root may open any device (scripts/test.sh runs this unprivileged)";
+    // /dev/tty0 (a console, root's and tty's) stands for a port of the group dialout.
+    const std::string problem = PortAccessProblem("/dev/tty0");
+    if (problem.empty()) GTEST_SKIP() << "this user may open /dev/tty0";
+    EXPECT_EQ(problem.rfind("/dev/tty0: Permission denied: this user may not open it. Add the user to the group ", 0), 0u)
+        << problem;
+    EXPECT_NE(problem.find("and log in again"), std::string::npos) << problem;
 }
 
 }  // namespace
