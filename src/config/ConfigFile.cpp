@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "config/SettingLimits.h"
 #include "config/WindowBusy.h"
@@ -185,6 +187,12 @@ void INILoad(TMixer& mixer) {
         mixer.Dlg.ShowMessage(LoggingFolderMessage(LogFolder()));
         mixer.LoggingType = TLoggingType::ltOff;
     }
+    // The log file's size rotation, in whole MB and files.
+    constexpr uint64_t MB = 1024 * 1024;
+    mixer.LogRotation.MaxFileSize =
+        static_cast<uint64_t>(checked.Integer(settings::LogFileSize, static_cast<int32_t>(TLogRotation::MaxFileSizeDefault / MB))) * MB;
+    mixer.LogRotation.FilesKept =
+        static_cast<uint32_t>(checked.Integer(settings::LogFilesKept, TLogRotation::FilesKeptDefault));
 
     mixer.GraphPoints = checked.Integer(settings::GraphPoints, 1000);
     mixer.AverageSampleSize = checked.Integer(settings::AverageSampleSize, 358);

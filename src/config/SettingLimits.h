@@ -33,6 +33,9 @@ inline constexpr TSettingRange MixtureDensity{"Fluid", "Mixture custom density",
 inline constexpr TSettingRange MixtureMolarMass{"Fluid", "Mixture molar mass", 1, 10000};
 inline constexpr TSettingRange ComponentMass{"Fluid", "Mix1Mass", 0, 1e9};  // the same for Mix2..4
 inline constexpr TSettingRange OutageStop{"Run", "Outage stop s", 0, 1e6};  // 0: no outage stop
+// The log file's size rotation: a file's size in MB, how many rotated files are kept.
+inline constexpr TSettingRange LogFileSize{"Logging", "Max file size MB", 1, 100000};
+inline constexpr TSettingRange LogFilesKept{"Logging", "Files kept", 1, 1000};
 }  // namespace settings
 
 // True for a finite value within the range, ends included.

@@ -21,7 +21,7 @@ void FormCreate(TSetupContext& ctx) {
     ButtonSetupFindPortsClick(ctx);
     INILoad(mixer);
     for (int panel = 0; panel <= 3; ++panel) f.StatusBar1.SetPanel(panel, "");
-    ctx.LogDestination = SetupLogDestination(mixer.LoggingType, LogFolder(), Now());
+    ctx.LogDestination = SetupLogDestination(mixer.LoggingType, LogFolder(), Now(), mixer.LogRotation);
 
     SetListBox(mixer.INIPortPump, f.ListBoxPortPump);
     SetListBox(mixer.INIPortMFCA, f.ListBoxPortMFC1);

@@ -81,6 +81,8 @@ struct TMixer {
     int32_t DynamicRangeCullA = 20;
     int32_t DynamicRangeCullB = 10;
     TLoggingType LoggingType = TLoggingType::ltOff;
+    // Size rotation of the log file (configuration [Logging] "Max file size MB", "Files kept").
+    TLogRotation LogRotation;
     TFlowStatus FlowStatus;
     // Outage limit of a run (configuration [Run] "Outage stop s"): when MFC A or MFC B has not
     // answered for longer than this many seconds, the run logs why and stops by itself, so that

@@ -3,11 +3,12 @@
 #include "support/FileLocations.h"
 
 #include <spdlog/logger.h>
-#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/sinks/stdout_sinks.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -157,9 +158,10 @@ bool TCodeSiteDestination::OpenFileLocked() {
     }
     try {
         // Appends: a second destination on the same file (or a restart within the same second)
-        // keeps what is already there.
-        file_ = std::make_unique<LogSink>(
-            std::make_shared<spdlog::sinks::basic_file_sink_mt>(path, false));
+        // keeps what is already there, and the rotation counts it.
+        const TLogRotation r = LogFile.Rotation;
+        file_ = std::make_unique<LogSink>(std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
+            path, std::max<uint64_t>(r.MaxFileSize, 1), std::max<uint32_t>(r.FilesKept, 1)));
         openPath_ = path;
         return true;
     } catch (const std::exception& e) {

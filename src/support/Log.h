@@ -5,6 +5,7 @@
 // Send, EnterMethod and ExitMethod may be called from the main thread and the worker at once.
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,6 +18,18 @@ namespace moirex {
 enum class TLoggingType : unsigned char { ltOff = 0, ltLive = 1, ltFile = 2 };
 
 class LogSink;  // where a destination writes (file, terminal); defined in Log.cpp
+
+// Size rotation of the log file, so that a long run cannot fill the disk (a run logs about
+// 16 KB/s). When a line would take the file past MaxFileSize bytes, the file is renamed with ".1"
+// before its extension ("MoirexLog 2024-03-05 14_07_09.1.csl"), the older ones move on to ".2",
+// ".3" …, the oldest beyond FilesKept is deleted, and a new file begins. So the log of one start
+// takes at most MaxFileSize × (FilesKept + 1) bytes, and always holds its latest lines.
+struct TLogRotation {
+    static constexpr uint64_t MaxFileSizeDefault = 50ull * 1024 * 1024;  // 50 MB
+    static constexpr uint32_t FilesKeptDefault = 5;
+    uint64_t MaxFileSize = MaxFileSizeDefault;  // above 0
+    uint32_t FilesKept = FilesKeptDefault;      // at least 1: the history is never dropped whole
+};
 
 // One message as a channel hands it to its destination.
 struct TLogRecord {
@@ -56,6 +69,7 @@ public:
         bool Active = false;
         std::string FilePath;  // folder, with or without a trailing "/"
         std::string FileName;
+        TLogRotation Rotation;  // taken when the file is opened
     } LogFile;
     struct {
         bool Active = false;
@@ -132,14 +146,16 @@ TCodeSiteDestination& DefaultDestination();
 void InitLogChannels();
 
 // Destination set-up of the start-up sequence for the given mode, the log folder and the start
-// time ("MoirexLog yyyy-mm-dd hh_mm_ss.csl"). Off: DefaultLogger disabled. File and Live: all
+// time ("MoirexLog yyyy-mm-dd hh_mm_ss.csl"), rotated by size as `rotation` says. Off:
+// DefaultLogger disabled. File and Live: all
 // three channels write to the file, so a run's serial lines can be read afterwards beside its
 // "Thread." lines. Live: the viewer (the terminal) as well.
 // Always ends by sending
 // "Logging system initialized" on FormLogger. The returned destination is owned by the caller.
 std::unique_ptr<TCodeSiteDestination> SetupLogDestination(TLoggingType type,
                                                           const std::string& folder,
-                                                          double startTime);
+                                                          double startTime,
+                                                          const TLogRotation& rotation = {});
 
 // RAII helper for EnterMethod/ExitMethod pairs.
 class MethodScope {

@@ -7,7 +7,8 @@ namespace moirex {
 
 std::unique_ptr<TCodeSiteDestination> SetupLogDestination(TLoggingType type,
                                                           const std::string& folder,
-                                                          double startTime) {
+                                                          double startTime,
+                                                          const TLogRotation& rotation) {
     std::unique_ptr<TCodeSiteDestination> destination;
     if (type == TLoggingType::ltOff) {
         // FormLogger and the serial channel keep the default destination and stay enabled.
@@ -19,6 +20,7 @@ std::unique_ptr<TCodeSiteDestination> SetupLogDestination(TLoggingType type,
         destination->LogFile.FileName =
             "MoirexLog " + FormatDateTime("yyyy-mm-dd hh_mm_ss", startTime) + ".csl";
         destination->LogFile.FilePath = folder;
+        destination->LogFile.Rotation = rotation;
         FormLogger().SetDestination(destination.get());
         // The serial transport's and the controller read-out's lines belong with the run's
         // "Thread." lines: without a live viewer on Linux they would otherwise be seen nowhere

@@ -129,6 +129,46 @@ TEST_F(ConfigFileTest, ValuesAreReadByTheirRules) {
     }
 }
 
+TEST_F(ConfigFileTest, LogRotationIsReadAndABadValueIsRefusedWithTheDefaultUsed) {
+    constexpr uint64_t MB = 1024 * 1024;
+    struct Case {
+        const char* entries;
+        uint64_t sizeMB;
+        uint32_t kept;
+        const char* refused;  // the start of the refusal line, or nullptr
+    };
+    const Case cases[] = {
+        {"", 50, 5, nullptr},  // absent: the defaults
+        {"Max file size MB=10\r\nFiles kept=3\r\n", 10, 3, nullptr},
+        {"Max file size MB=100000\r\nFiles kept=1\r\n", 100000, 1, nullptr},  // the range's ends
+        {"Max file size MB=0\r\n", 50, 5, "[Logging] Max file size MB=0 is refused (allowed: 1 to 100000); 50"},
+        {"Max file size MB=-5\r\n", 50, 5, "[Logging] Max file size MB=-5 is refused"},
+        {"Max file size MB=2.5\r\n", 50, 5, "[Logging] Max file size MB=2.5 is refused"},
+        {"Max file size MB=lots\r\n", 50, 5, "[Logging] Max file size MB=lots is refused"},
+        {"Files kept=0\r\n", 50, 5, "[Logging] Files kept=0 is refused (allowed: 1 to 1000); 5 is used instead"},
+        {"Files kept=1001\r\n", 50, 5, "[Logging] Files kept=1001 is refused"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entries);
+        WriteIni(std::string("[Logging]\r\nType[Off|File|Live]=File\r\n") + c.entries +
+                 "[Fluid]\r\nMixture name=Saved\r\n");
+        TForm1 f;
+        ScriptedDialogs d;
+        TMixer m{f, d};
+        INILoad(m);
+        EXPECT_EQ(m.LogRotation.MaxFileSize, c.sizeMB * MB);
+        EXPECT_EQ(m.LogRotation.FilesKept, c.kept);
+        EXPECT_EQ(m.LoggingType, TLoggingType::ltFile) << "a bad rotation value leaves the logging on";
+        if (c.refused == nullptr) {
+            EXPECT_TRUE(d.Texts().empty());
+        } else {
+            ASSERT_EQ(d.Texts().size(), 1u);
+            EXPECT_NE(d.Texts()[0].find(c.refused), std::string::npos) << d.Texts()[0];
+            EXPECT_EQ(d.Texts()[0].rfind("Settings in " + IniFilePath(), 0), 0u) << d.Texts()[0];
+        }
+    }
+}
+
 TEST_F(ConfigFileTest, LoggingIsOffWhenTheLogFolderCannotBeWritten) {
     if (::geteuid() == 0) GTEST_SKIP() << "root writes into any folder";
     WriteIni("[Logging]\r\nType[Off|File|Live]=File\r\n[Fluid]\r\nMixture name=Saved\r\n");

@@ -63,5 +63,27 @@ check "moirexctl's page has every command" bash -c '
     grep -q "moirexctl $name\$" <<<"$page" || { echo "missing: moirexctl $name"; exit 1; }
   done < <("$1/usr/bin/moirexctl" --commands)' _ "$root"
 
+# Installed under a system prefix and run as root, moirexctl keeps its files in root's XDG
+# folders, never beside itself. Needs root and a mount namespace (a tmpfs over /usr/local/bin,
+# seen by nothing outside it); skipped where the machine does not allow that.
+installed_files() {
+  local home="$root/xdg-home"
+  mkdir -p "$home" "$root/cwd"
+  unshare -m bash -c '
+    mount -t tmpfs moirex-package-test /usr/local/bin || exit 77
+    cp "$1/usr/bin/moirexctl" /usr/local/bin/ || exit 1
+    cd "$1/cwd" && env HOME="$2" XDG_CONFIG_HOME= XDG_DATA_HOME= MOIREX_HOME= \
+      /usr/local/bin/moirexctl setup --pump SIM --mfc-a SIM --mfc-b SIM --no >/dev/null 2>&1
+    left=$(ls -A /usr/local/bin | grep -v "^moirexctl$")
+    [ -z "$left" ] || { echo "written beside the installed program: $left"; exit 1; }' _ "$root" "$home" || return
+  [ -f "$home/.config/moirex/moirex.ini" ] || { echo "no moirex.ini in ~/.config/moirex"; return 1; }
+  [ -d "$home/.local/share/moirex/Userdata" ] || { echo "no Userdata in ~/.local/share/moirex"; return 1; }
+}
+if [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null; then
+  check "installed moirexctl run as root keeps its files in the XDG folders" installed_files
+else
+  echo "skipped: installed program's files (needs root and a mount namespace)"
+fi
+
 echo "package: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

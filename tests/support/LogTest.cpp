@@ -213,6 +213,37 @@ TEST_F(LogTest, MethodScopesShowAsEnteringAndLeavingLines) {
     }
 }
 
+TEST_F(LogTest, TheFileIsRotatedBySizeKeepingTheLatestLinesAndNoMoreFiles) {
+    // A destination as the start-up makes it, with a small rotation; a line is about 60 bytes.
+    TLogRotation rotation;
+    rotation.MaxFileSize = 1000;
+    rotation.FilesKept = 2;
+    auto destination = SetupLogDestination(TLoggingType::ltFile, folder.Path(), EncodeDateTime(2024, 3, 5, 14, 7, 9),
+                                           rotation);
+    for (int i = 0; i < 200; ++i) FormLogger().Send("line " + std::to_string(i));
+    destination.reset();
+
+    const std::string base = folder.Path() + "/MoirexLog 2024-03-05 14_07_09";
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder.Path())) names.insert(e.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"MoirexLog 2024-03-05 14_07_09.csl", "MoirexLog 2024-03-05 14_07_09.1.csl",
+                                            "MoirexLog 2024-03-05 14_07_09.2.csl"}));
+    // Oldest to newest: .2, .1, the current file; together an unbroken run of the latest lines.
+    std::vector<int> numbers;
+    for (const std::string& file : {base + ".2.csl", base + ".1.csl", base + ".csl"}) {
+        EXPECT_LE(fs::file_size(file), 1000u) << file;
+        for (const std::string& line : ReadLines(file)) {
+            auto parsed = ParseLine(line);
+            ASSERT_TRUE(parsed) << line;
+            if (parsed->Text.rfind("line ", 0) == 0) numbers.push_back(std::stoi(parsed->Text.substr(5)));
+        }
+    }
+    ASSERT_FALSE(numbers.empty());
+    EXPECT_EQ(numbers.back(), 199);
+    for (size_t i = 1; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], numbers[i - 1] + 1) << "a line lost at " << i;
+    EXPECT_GT(numbers.size(), 30u) << "each kept file holds lines";
+}
+
 TEST_F(LogTest, DisabledChannelDropsEverything) {
     TCodeSiteDestination destination;
     destination.LogFile.Active = true;
