@@ -46,7 +46,10 @@ void TakeOverProgramFolderFile(TMixer& mixer) {
     const std::string beside = ProgramIniFilePath();
     std::error_code ec;
     if (used == beside || !std::filesystem::is_regular_file(beside, ec)) return;
-    std::string told = "Settings are saved to " + used + " (the program's folder cannot be written)";
+    const bool installed = IsInstalledProgramFolder(std::filesystem::path(beside).parent_path().string());
+    std::string told = "Settings are saved to " + used +
+                       (installed ? " (an installed program keeps them in the user's folder)"
+                                  : " (the program's folder cannot be written)");
     if (!std::filesystem::exists(used, ec)) {
         std::ifstream in(beside, std::ios::binary);
         std::ostringstream text;

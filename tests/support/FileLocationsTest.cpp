@@ -103,6 +103,27 @@ TEST_F(FileLocationsTest, UserFoldersFollowTheXdgVariables) {
     EXPECT_EQ(UserDataFolder(), "/home/lab/.local/share/moirex");
 }
 
+TEST_F(FileLocationsTest, AnInstalledProgramUsesTheXdgFoldersAndACopyItsOwnFolder) {
+    TEnvironment config("XDG_CONFIG_HOME"), data("XDG_DATA_HOME"), moirexHome("MOIREX_HOME");
+    moirexHome.Unset();
+    SetHomeFolder("");
+    config.Set((folder_ / "conf").c_str());
+    data.Set((folder_ / "data").c_str());
+    // Installed (whether or not this user may write into /usr/bin): the per-user folders.
+    UseProgramFiles("/usr/bin", "moirex");
+    EXPECT_EQ(IniFilePath(), (folder_ / "conf" / "moirex" / "moirex.ini").string());
+    EXPECT_EQ(LogFolder(), (folder_ / "data" / "moirex").string());
+    EXPECT_EQ(UserdataFolder(), (folder_ / "data" / "moirex" / "Userdata").string());
+    EXPECT_EQ(ProgramIniFilePath(), "/usr/bin/moirex.ini");
+    // A portable copy in a folder it can write: beside itself.
+    const fs::path copy = folder_ / "portable";
+    fs::create_directories(copy);
+    UseProgramFiles(copy.string(), "moirex");
+    EXPECT_EQ(IniFilePath(), (copy / "moirex.ini").string());
+    EXPECT_EQ(LogFolder(), copy.string());
+    UseProgramFiles("", "");
+}
+
 TEST(InstalledProgramFolder, SystemPrefixesAreInstalledEverythingElseIsACopy) {
     struct Case {
         const char* folder;
