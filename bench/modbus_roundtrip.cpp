@@ -1,7 +1,8 @@
 // Round trip of one float read (register 0, two registers) from an emulated controller: this
-// system's driver (open, configure, write, poll, read, close for every read) side by side with
-// libmodbus's modbus_read_registers on the same emulator (port held open, reads spaced by t3.5),
-// paced at 9600 baud and unpaced. The wire-time limit is what the two frames take on a 9600 baud 8N2 line with the t3.5
+// system's driver through the line owner of a claimed port (the port held open, as during a run),
+// the same driver without a claim (open, configure, write, read, close for every read), and
+// libmodbus's modbus_read_registers on the same emulator (port held open), every read spaced by
+// t3.5 outside the time measured; paced at 9600 baud and unpaced. The wire-time limit is what the two frames take on a 9600 baud 8N2 line with the t3.5
 // of silence the controller keeps before it answers; after the answer the driver keeps t3.5 more
 // (the frame's end, and the line's silence before the next request), shown beside it.
 
@@ -13,9 +14,11 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "devices/PortClaim.h"
 #include "devices/SerialPortVogtlin.h"
 #include "sim/Emulator.h"
 
@@ -41,11 +44,18 @@ void Print(const char* what, const Figures& f) {
                 sum / static_cast<double>(s.size()), s[s.size() / 2], s.front(), s.back(), s.size(), f.failures);
 }
 
+double Median(const Figures& f) {
+    std::vector<double> s = f.ms;
+    std::sort(s.begin(), s.end());
+    return s[s.size() / 2];
+}
+
 Figures DriverReads(const std::string& port, int count) {
     Figures f;
     moirex::TVogtlinPort driver;
     driver.UseControllerSettings(port);
     for (int i = 0; i < count; ++i) {
+        ::usleep(4100);  // as libmodbus's reads below: the line's t3.5 before the next request
         auto start = Clock::now();
         moirex::TSerialResponse r = driver.ReadF32(1, 0);
         double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -90,8 +100,19 @@ void Run(bool paced, int count) {
     moirex::sim::Emulator emulator(o);
     const std::string port = emulator.PortPath(moirex::sim::Instrument::MfcA);
     std::printf("%s emulator (%s):\n", paced ? "Paced" : "Unpaced", port.c_str());
-    Print("TVogtlinPort::ReadF32", DriverReads(port, count));
-    Print("libmodbus modbus_read_registers", LibmodbusReads(port, count));
+    Figures owned;
+    {
+        moirex::TMixerClaim claim("modbus_roundtrip");
+        const std::string refused = claim.Claim({port});
+        if (!refused.empty()) throw std::runtime_error(refused);
+        owned = DriverReads(port, count);
+    }
+    Print("TVogtlinPort::ReadF32, line owner", owned);
+    Print("TVogtlinPort::ReadF32, open per read", DriverReads(port, count));
+    const Figures lib = LibmodbusReads(port, count);
+    Print("libmodbus modbus_read_registers", lib);
+    if (!owned.ms.empty() && !lib.ms.empty())
+        std::printf("  line owner / libmodbus (medians)   %.3f\n", Median(owned) / Median(lib));
     emulator.Stop();
     std::filesystem::remove_all(o.RuntimeFolder);
 }

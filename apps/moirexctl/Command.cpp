@@ -1,6 +1,9 @@
 #include "Command.h"
 
 #include <algorithm>
+#include <iostream>
+
+#include "devices/PortClaim.h"
 
 #include "support/TextFormat.h"
 
@@ -91,6 +94,17 @@ const std::vector<CtlCommand>& Commands() {
     auto& c = Registry();
     std::sort(c.begin(), c.end(), [](const CtlCommand& a, const CtlCommand& b) { return a.name < b.name; });
     return c;
+}
+
+}  // namespace moirexctl
+
+namespace moirexctl {
+
+bool ClaimPorts(const std::vector<std::string>& ports) {
+    const std::string refused = moirex::ProcessMixerClaim().Claim(ports);
+    if (refused.empty()) return true;
+    std::cerr << moirex::ProcessHolderName() << ": " << refused << std::endl;
+    return false;
 }
 
 }  // namespace moirexctl

@@ -60,6 +60,10 @@ struct CtlCommand {
 };
 
 void RegisterCommand(CtlCommand command);
+
+// The ports this command talks to, claimed for the rest of the command (one master per mixer).
+// False after printing "moirexctl <command>: <who holds a port>" when another process has one.
+bool ClaimPorts(const std::vector<std::string>& ports);
 const std::vector<CtlCommand>& Commands();
 
 struct CommandRegistrar {

@@ -8,6 +8,7 @@
 #include "Command.h"
 #include "core/MainThreadHandOver.h"
 #include "core/RunController.h"
+#include "devices/PortClaim.h"
 #include "form/Dialogs.h"
 #include "form/Form.h"
 #include "support/Clock.h"
@@ -111,7 +112,11 @@ int RunSession::Run() {
             shownStatus = status;
             printed = true;
         }
-        if (printed) lastShown = now;
+        if (printed) {
+            lastShown = now;
+            // What moirexctl status shows of this run.
+            moirex::ProcessMixerClaim().SetRunState(display + (status.empty() ? "" : "; " + status));
+        }
     };
 
     int signalsSeen = 0;

@@ -54,6 +54,7 @@ int RunRead(const std::vector<std::string>& argv) {
     const uint32_t reg = Register(p[2]);
     const std::string type = Type(p[3], {"u8", "u16", "u32", "f32", "s8", "s50"});
 
+    if (!ClaimPorts({p[0]})) return ExitFailed;
     TVogtlinPort port;
     port.UseControllerSettings(p[0]);
     TSerialResponse r;
@@ -86,6 +87,7 @@ int RunWrite(const std::vector<std::string>& argv) {
     const std::string type = Type(p[3], {"u8", "u16", "f32", "s50"});
     const std::string& value = p[4];
 
+    if (!ClaimPorts({p[0]})) return ExitFailed;
     TVogtlinPort port;
     port.UseControllerSettings(p[0]);
     TSerialResponse r;
@@ -185,6 +187,7 @@ int RunInfo(const std::vector<std::string>& argv) {
     if (cull < 0 || cull > 65535) throw UsageError("--cull must lie between 0 and 65535");
     d.DynamicRangeCull = static_cast<int32_t>(cull);
 
+    if (!ClaimPorts({d.ComPortName})) return ExitFailed;
     const std::string failedStep = moirex::ReadMFCDetails(d);
     if (args.Flag("--json")) std::cout << DetailsJson(d).dump(2) << "\n";
     else PrintFeedback(d, failedStep);
@@ -206,6 +209,7 @@ int RunSetGas(const std::vector<std::string>& argv) {
     const int64_t table = Args::ToInteger("TABLE", p[2]);
     if (!moirex::TLUT::InRange(table)) throw UsageError("TABLE must be a gas table number from 2 to 11: " + p[2]);
 
+    if (!ClaimPorts({d.ComPortName})) return ExitFailed;
     const std::string failedStep = moirex::SetActiveLUT(d, static_cast<int32_t>(table));
     if (!d.ActionOK) {
         std::cerr << "Failed to set active gas table " << table << ": " << failedStep << std::endl;

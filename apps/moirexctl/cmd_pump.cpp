@@ -57,6 +57,7 @@ int RunSend(const std::vector<std::string>& argv) {
     if (command.find_first_of("\r\n") != std::string::npos)
         throw UsageError("COMMAND must be one line");
 
+    if (!ClaimPorts({port})) return ExitFailed;
     TPSD4 pump(PrintMessage);
     const bool connected = pump.Connect(port);
     std::cout << "Send data          : " << command << "\n";
@@ -86,6 +87,7 @@ int RunStop(const std::vector<std::string>& argv) {
     args.ExpectPositionals(1, 1);
     const std::string port = PortArgument(args);
 
+    if (!ClaimPorts({port})) return ExitFailed;
     TPSD4 pump(PrintMessage);
     const bool connected = pump.Connect(port);
     const bool stopped = pump.Stop();
@@ -161,6 +163,7 @@ int RunInit(const std::vector<std::string>& argv) {
     args.ExpectPositionals(1, 1);
     const std::string port = PortArgument(args);
 
+    if (!ClaimPorts({port})) return ExitFailed;
     TPSD4 pump(PrintMessage);
     RecordingFeedback feedback;
     const bool found = pump.PumpFindInit(port, feedback);

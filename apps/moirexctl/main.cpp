@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Command.h"
+#include "devices/PortClaim.h"
 #include "support/Log.h"
 #include "support/Version.h"
 
@@ -92,6 +93,8 @@ int main(int argc, char** argv) {
         if (!found->usage.empty() && found->usage.back() != '\n') std::cout << "\n";
         return ExitOk;
     }
+    // The name a second master is told when it tries this command's ports.
+    moirex::SetProcessHolderName("moirexctl " + found->name);
     try {
         return found->run(rest);
     } catch (const UsageError& e) {

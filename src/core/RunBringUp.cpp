@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "devices/InstrumentIdentity.h"
 #include "devices/PSD4_Interface.h"
 #include "devices/PortAccess.h"
 #include "devices/SerialPortVogtlin.h"
@@ -15,6 +16,7 @@ namespace moirex {
 
 bool PumpFindInitHamilton(const std::string& port, const FeedbackSink& sink, Clock& clock,
                           const TPumpPortTiming& timing) {
+    moirex::ForgetInstrument(port);
     moirex::TPSD4 pump([&](const std::string& message) { sink(message); }, clock);
     pump.PortTiming = timing;
     if (!pump.Connect(port)) {
@@ -22,6 +24,8 @@ bool PumpFindInitHamilton(const std::string& port, const FeedbackSink& sink, Clo
         if (const std::string problem = moirex::PortAccessProblem(port); !problem.empty()) sink(problem);
         return false;
     }
+    // From now on the line leads to a pump of the current type, or it is not commanded.
+    moirex::ExpectInstrument(port, moirex::PumpIdentity());
     // A pump that cannot be brought to rest (stuck busy) is not found: its initialisation is not
     // sent, and nothing it would be asked to dose could be trusted.
     if (!pump.Stop()) return false;
@@ -39,6 +43,7 @@ bool ValidateController(moirex::TMFCDetails& details, const std::string& port, u
     sink("");
     sink("Query port : " + port + " Addr:" + std::to_string(address));
     details.DynamicRangeCull = dynamicRangeCull;
+    moirex::ForgetInstrument(port);  // whatever is there now is what is validated
     const std::string failedStep = moirex::ReadMFCDetails(details, clock);
     if (!details.Validated) {
         // A controller that answered its type but failed a later step was found, not read.
@@ -52,6 +57,8 @@ bool ValidateController(moirex::TMFCDetails& details, const std::string& port, u
         }
         return false;
     }
+    // From now on the line leads to this controller, or it is not commanded.
+    moirex::ExpectInstrument(port, moirex::MFCIdentity(isMFCB ? "MFC B" : "MFC A", address, details.Serial));
     sink(" -> MFC found");
     sink(" -> Serial: " + std::to_string(details.Serial));
     sink(" -> Gases listed");

@@ -4,6 +4,7 @@
 #include "config/WindowBusy.h"
 #include "core/RunBringUp.h"
 #include "core/SegmentProgram.h"
+#include "devices/PortClaim.h"
 #include "devices/PortList.h"
 #include "form/Dialogs.h"
 #include "form/Form.h"
@@ -104,11 +105,14 @@ void SetListBox(const std::string& Val, TListBox& LB) {
 
 void ListBoxPortPumpClick(TMixer& mixer) {
     mixer.MixerState = TMixerState::msSimulation;
+    // Other ports: the ones validated are no longer this window's.
+    ProcessMixerClaim().Release();
     mixer.Form.CheckBoxPump.SetChecked(false);
 }
 
 void ListBoxPortMFC1Click(TMixer& mixer) {
     mixer.MixerState = TMixerState::msSimulation;
+    ProcessMixerClaim().Release();
     mixer.Form.CheckBoxMFC.SetChecked(false);
 }
 
@@ -133,6 +137,16 @@ void ButtonSetupValidateClick(TSetupContext& ctx) {
     const int b = f.ListBoxPortMFC2.ItemIndex();
     if (a >= 0 && (pump == a || pump == b || a == b)) {
         f.MemoSetupFeedback.Add("Select different COM ports for the MFCs");
+        return;
+    }
+
+    // One master per mixer: from here on the ports are this process's, or, when another process
+    // holds one of them, nothing is sent to any instrument.
+    const std::string refused = ProcessMixerClaim().ClaimOnly(
+        {pump >= 0 ? f.ListBoxPortPump.SelectedText() : std::string(), a >= 0 ? f.ListBoxPortMFC1.SelectedText() : std::string(),
+         b >= 0 ? f.ListBoxPortMFC2.SelectedText() : std::string()});
+    if (!refused.empty()) {
+        f.MemoSetupFeedback.Add(refused);
         return;
     }
 
@@ -163,7 +177,10 @@ void ButtonSetupValidateClick(TSetupContext& ctx) {
     if (FormLogger().Enabled) {
         for (const std::string& line : f.MemoSetupFeedback.Lines()) FormLogger().Send(line);
     }
-    if (both) INISaveAndApply(mixer);
+    if (both)
+        INISaveAndApply(mixer);
+    else
+        ProcessMixerClaim().Release();  // nothing validated to be master of
 }
 
 void ListBox1Click(TSetupContext& ctx, const TControl& sender) {

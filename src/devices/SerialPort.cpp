@@ -21,6 +21,9 @@
 #include <thread>
 #include <vector>
 
+#include "devices/PortClaim.h"
+#include "devices/PortKey.h"
+#include "devices/SerialLine.h"
 #include "support/DateTime.h"
 #include "support/Log.h"
 
@@ -60,10 +63,9 @@ std::map<std::string, TLineState>& Lines() {
 }
 
 // One line, however it is named: a link (the emulator's, /dev/serial/by-id) and its target share
-// their state.
+// their state, since they are one device.
 std::string LineKey(const std::string& path) {
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
+    if (const auto key = PortDeviceKey(path)) return key->Text();
     return path;
 }
 
@@ -148,15 +150,24 @@ SteadyTime::duration FromMs(double ms) {
     return std::chrono::duration_cast<SteadyTime::duration>(std::chrono::duration<double, std::milli>(ms));
 }
 
-// Waits for input on fd until `until`, to the microsecond. True when bytes are waiting.
-bool PollUntil(int fd, SteadyTime::time_point until) {
-    auto left = until - SteadyTime::now();
-    if (left < SteadyTime::duration::zero()) left = SteadyTime::duration::zero();
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    pollfd p{fd, POLLIN, 0};
-    const int ready = ::ppoll(&p, 1, &ts, nullptr);
-    return ready > 0 && (p.revents & POLLIN);
+enum class TPollResult { Data, Timeout, HangUp };
+
+// Waits for input on fd until `until`, to the microsecond. HangUp: the device went away (an
+// unplugged adapter, a closed emulator).
+TPollResult PollUntil(int fd, SteadyTime::time_point until) {
+    for (;;) {
+        auto left = until - SteadyTime::now();
+        if (left < SteadyTime::duration::zero()) left = SteadyTime::duration::zero();
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::ppoll(&p, 1, &ts, nullptr);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return TPollResult::HangUp;
+        if (ready == 0) return TPollResult::Timeout;
+        if (p.revents & POLLIN) return TPollResult::Data;
+        return TPollResult::HangUp;  // POLLHUP, POLLERR or POLLNVAL without data
+    }
 }
 
 // Reads and drops whatever is waiting; the number of bytes dropped.
@@ -171,8 +182,7 @@ size_t Discard(int fd) {
     return dropped;
 }
 
-// An open port; closed on every path out of an exchange. The exclusive-use marks are taken off
-// before the close so that the next opener finds the line free.
+// An open port; closed on every path out of an exchange that opened it itself.
 class TPortHandle {
 public:
     TPortHandle() = default;
@@ -180,46 +190,20 @@ public:
     TPortHandle(const TPortHandle&) = delete;
     TPortHandle& operator=(const TPortHandle&) = delete;
 
-    // Opens the device for reading and writing without sharing it. False when the device does
-    // not exist, cannot be opened, or another opener (this process or another) holds it.
     bool Open(const std::string& path) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd_ < 0) {
-            LogOsFailure("Cannot open", path, errno);
-            return false;
-        }
-        if (!::isatty(fd_)) {
-            SerialPortLogger().Send("Cannot open " + path + ": not a serial device");
-            Close();
-            return false;
-        }
-        // The advisory lock is what stops a second opener, root included; TIOCEXCL keeps out
-        // unprivileged programs that do not take the lock.
-        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            LogOsFailure("Cannot lock", path, errno);
-            Close();
-            return false;
-        }
-        locked_ = true;
-        if (::ioctl(fd_, TIOCEXCL) == 0) exclusive_ = true;
-        return true;
+        std::string why;
+        bool busy = false;
+        fd_ = TSerialPort::OpenExclusive(path, why, busy);
+        return fd_ >= 0;
     }
-
     void Close() {
-        if (fd_ < 0) return;
-        if (exclusive_) ::ioctl(fd_, TIOCNXCL);
-        if (locked_) ::flock(fd_, LOCK_UN);
-        ::close(fd_);
+        if (fd_ >= 0) TSerialPort::CloseExclusive(fd_);
         fd_ = -1;
-        locked_ = exclusive_ = false;
     }
-
     int Fd() const { return fd_; }
 
 private:
     int fd_ = -1;
-    bool locked_ = false;
-    bool exclusive_ = false;
 };
 
 int RemainingMs(SteadyTime::time_point deadline) {
@@ -227,8 +211,10 @@ int RemainingMs(SteadyTime::time_point deadline) {
     return left < 0 ? 0 : static_cast<int>(left);
 }
 
-// Writes every byte within the write time-out. False on a failure or when the time-out passed.
-bool WriteAll(int fd, const uint8_t* data, size_t size, const std::string& port) {
+// Writes every byte within the write time-out. False on a failure or when the time-out passed;
+// `vanished` when the device went away under it.
+bool WriteAll(int fd, const uint8_t* data, size_t size, const std::string& port, bool& vanished) {
+    vanished = false;
     const auto deadline = SteadyTime::now() + std::chrono::milliseconds(
                                                   kWriteTotalTimeoutConstantMs +
                                                   kWriteTotalTimeoutMultiplierMs * static_cast<int64_t>(size));
@@ -240,6 +226,7 @@ bool WriteAll(int fd, const uint8_t* data, size_t size, const std::string& port)
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            vanished = errno == EIO || errno == ENXIO || errno == ENODEV;
             LogOsFailure("Cannot write to", port, errno);
             return false;
         }
@@ -257,61 +244,78 @@ bool WriteAll(int fd, const uint8_t* data, size_t size, const std::string& port)
     return true;
 }
 
+// How a read knows that the answer is whole.
+struct TAnswerEnd {
+    TAnswerLength Length;   // Modbus: the length, judged from what came so far
+    char EndCharacter = 0;  // text: the character that ends an answer (0: none)
+    // Modbus: bytes that follow a whole answer this closely (the longest gap allowed inside a
+    // frame) are the same frame, an over-long answer, and are taken with it.
+    SteadyTime::duration AfterComplete{};
+};
+
 // What one read brought.
 struct TReadOutcome {
-    bool Complete = false;  // the answer reached the length it announced (always false without one)
+    bool Complete = false;  // the answer reached its end (always false without an end rule)
+    bool Vanished = false;  // the device went away under the read
     SteadyTime::time_point LastByte{};
 };
 
-// One read of up to `count` bytes with the read time-outs. An empty result is no failure. With
-// answerLength the read ends `frameGap` after the answer is complete; bytes that come before
-// that gap belong to the same frame and are kept (an over-long answer).
-bool ReadWithTimeouts(int fd, size_t count, const TAnswerLength& answerLength, SteadyTime::duration frameGap,
-                      std::vector<uint8_t>& out, TReadOutcome& outcome, const std::string& port) {
+bool AnswerComplete(const TAnswerEnd& end, const std::vector<uint8_t>& out) {
+    if (out.empty()) return false;
+    if (end.Length) {
+        const size_t wanted = end.Length(std::span<const uint8_t>(out.data(), out.size()));
+        return wanted > 0 && out.size() >= wanted;
+    }
+    if (end.EndCharacter != 0) return out.back() == static_cast<uint8_t>(end.EndCharacter);
+    return false;
+}
+
+// Waits for the first byte of an answer until `firstByte`, then reads up to `count` bytes. The
+// read ends as soon as the answer is whole (AfterComplete later for a Modbus frame), 20 ms after
+// the last byte when it is not, or after 200 ms plus 10 ms per requested byte in all. An empty
+// result is no failure (nothing came); false when the read failed before any byte came.
+bool ReadAnswer(int fd, size_t count, const TAnswerEnd& end, SteadyTime::time_point firstByte,
+                std::vector<uint8_t>& out, TReadOutcome& outcome, const std::string& port) {
     out.clear();
     outcome = {};
-    const auto deadline = SteadyTime::now() + std::chrono::milliseconds(
-                                                  kReadTotalTimeoutConstantMs +
-                                                  kReadTotalTimeoutMultiplierMs * static_cast<int64_t>(count));
+    SteadyTime::time_point total{};
     uint8_t buffer[kByteReadCount];
     while (out.size() < count) {
-        if (answerLength) {
-            const size_t wanted = answerLength(std::span<const uint8_t>(out.data(), out.size()));
-            outcome.Complete = wanted > 0 && out.size() >= wanted;
+        SteadyTime::time_point until;
+        if (out.empty()) {
+            until = firstByte;
+        } else if (outcome.Complete) {
+            if (end.AfterComplete <= SteadyTime::duration::zero()) break;
+            until = std::min(total, outcome.LastByte + end.AfterComplete);
+        } else {
+            until = std::min(total, outcome.LastByte + std::chrono::milliseconds(kReadIntervalTimeoutMs));
         }
-        auto until = deadline;
-        if (!out.empty()) {
-            const auto gap = outcome.Complete ? frameGap : std::chrono::milliseconds(kReadIntervalTimeoutMs);
-            until = std::min(until, outcome.LastByte + gap);
-        }
-        if (SteadyTime::now() >= until) break;
-        pollfd p{fd, POLLIN, 0};
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(until - SteadyTime::now()).count();
-        timespec ts{static_cast<time_t>(std::max<int64_t>(ns, 0) / 1000000000),
-                    static_cast<long>(std::max<int64_t>(ns, 0) % 1000000000)};
-        int ready = ::ppoll(&p, 1, &ts, nullptr);
-        if (ready < 0) {
-            if (errno == EINTR) continue;
-            LogOsFailure("Cannot read from", port, errno);
+        const TPollResult polled = PollUntil(fd, until);
+        if (polled == TPollResult::Timeout) break;  // no answer, the gap after the last byte, or the total
+        if (polled == TPollResult::HangUp) {
+            outcome.Vanished = true;
+            LogOsFailure("Cannot read from", port, EIO);
             return !out.empty();
         }
-        if (ready == 0) break;  // the gap after the last byte, or the total time-out
-        size_t room = std::min(count - out.size(), sizeof buffer);
-        ssize_t n = ::read(fd, buffer, room);
+        const size_t room = std::min(count - out.size(), sizeof buffer);
+        const ssize_t n = ::read(fd, buffer, room);
         if (n > 0) {
+            if (out.empty())
+                total = SteadyTime::now() + std::chrono::milliseconds(kReadTotalTimeoutConstantMs +
+                                                                      kReadTotalTimeoutMultiplierMs *
+                                                                          static_cast<int64_t>(count));
             out.insert(out.end(), buffer, buffer + n);
             outcome.LastByte = SteadyTime::now();
+            outcome.Complete = AnswerComplete(end, out);
         } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
             // A vanished device (an unplugged adapter, a closed emulator) reads as an error;
             // bytes it sent before it went are still the answer.
+            outcome.Vanished = true;
             LogOsFailure("Cannot read from", port, n == 0 ? EIO : errno);
             return !out.empty();
         }
     }
-    if (answerLength) {
-        const size_t wanted = answerLength(std::span<const uint8_t>(out.data(), out.size()));
-        outcome.Complete = wanted > 0 && out.size() >= wanted;
-    }
+    outcome.Complete = AnswerComplete(end, out);
     return true;
 }
 
@@ -319,8 +323,6 @@ bool BytesWaiting(int fd, int& count) {
     count = 0;
     return ::ioctl(fd, FIONREAD, &count) == 0;
 }
-
-void SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // Leading and trailing characters at or below the blank removed: the carriage return, line feed
 // and end-of-text that end a pump answer, and any control characters before it.
@@ -474,12 +476,51 @@ void TSerialPort::LineNeedsQuiet() const {
     StoreLine(key, line);
 }
 
-bool TSerialPort::SettleLine(int fd, const std::string& key) {
+int TSerialPort::OpenExclusive(const std::string& path, std::string& why, bool& busy) {
+    busy = false;
+    why.clear();
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        busy = errno == EBUSY;  // TIOCEXCL of another opener
+        why = "Cannot open " + path + ": " + std::strerror(errno);
+    } else if (!::isatty(fd)) {
+        why = "Cannot open " + path + ": not a serial device";
+    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // The advisory lock is what stops a second opener, root included; TIOCEXCL keeps out
+        // unprivileged programs that do not take the lock.
+        busy = errno == EWOULDBLOCK;
+        why = "Cannot lock " + path + ": " + std::strerror(errno);
+    } else {
+        ::ioctl(fd, TIOCEXCL);
+        return fd;
+    }
+    if (fd >= 0) ::close(fd);
+    if (busy) {
+        // Another master of the mixer says who it is in its claim.
+        const auto holder = ClaimOf(path);
+        if (holder && holder->Alive && holder->Pid != ::getpid()) why = ClaimRefusalText(path, *holder);
+    }
+    SerialPortLogger().Send(why);
+    return -1;
+}
+
+void TSerialPort::CloseExclusive(int fd) {
+    if (fd < 0) return;
+    // The exclusive-use marks are taken off before the close so that the next opener finds the
+    // line free.
+    ::ioctl(fd, TIOCNXCL);
+    ::flock(fd, LOCK_UN);
+    ::close(fd);
+}
+
+bool TSerialPort::SettleLine(int fd, const std::string& key, bool& vanished) {
+    vanished = false;
     TLineState line = LoadLine(key);
     const auto quiet = std::chrono::milliseconds(fQuietLineMS);
     const auto gap = FromMs(FrameGapMs());
     auto now = SteadyTime::now();
-    // Bytes that came while the port was closed: something spoke on the line, when is unknown.
+    // Bytes that came since the last exchange (or while the port was closed): something spoke
+    // on the line, when is unknown.
     int waiting = 0;
     bool unsettled = line.Unsettled;
     auto lastNoise = std::max(line.LastByte, line.LastRequestEnd);
@@ -493,9 +534,11 @@ bool TSerialPort::SettleLine(int fd, const std::string& key) {
     size_t dropped = 0;
     for (;;) {
         const auto until = unsettled ? std::max(lastNoise + quiet, line.LastByte + gap) : line.LastByte + gap;
-        if (!PollUntil(fd, until)) {
-            if (SteadyTime::now() >= until) break;
-            continue;  // interrupted
+        const TPollResult polled = PollUntil(fd, until);
+        if (polled == TPollResult::Timeout) break;
+        if (polled == TPollResult::HangUp) {
+            vanished = true;
+            return false;
         }
         dropped += Discard(fd);
         now = SteadyTime::now();
@@ -517,43 +560,85 @@ bool TSerialPort::SettleLine(int fd, const std::string& key) {
     return true;
 }
 
+double TSerialPort::FrameContinuationMs() const {
+    // t1.5, the longest silence allowed inside a frame (750 us above 19200 baud). It counts from
+    // when this thread took the last byte, which is after it arrived.
+    return std::max(1.5 * CharacterTimeMs(), fBaudRate > 19200 ? 0.75 : 0.0);
+}
+
+std::shared_ptr<TSerialLine> TSerialPort::OtherThreadsLine() const {
+    auto line = LineOf(fPort);
+    if (line && line.get() == TSerialLine::Current()) return nullptr;
+    return line;
+}
+
+TSerialLine* TSerialPort::ThisThreadsLine() const {
+    TSerialLine* current = TSerialLine::Current();
+    if (current == nullptr) return nullptr;
+    auto line = LineOf(fPort);
+    return line.get() == current ? current : nullptr;
+}
+
 TSerialResponse TSerialPort::Send2(const std::string& message, bool WaitForResponse) {
+    // The line's owner runs the exchange, after what the other threads have queued.
+    if (auto owner = OtherThreadsLine())
+        return owner->Submit<TSerialResponse>([this, &message, WaitForResponse] {
+                        return Send2(message, WaitForResponse);
+                    }).Result();
+
     TSerialResponse r;
     r.Init();
     const auto start = SteadyTime::now();
     r.SentMessage = message;
 
-    TPortHandle port;
+    TPortHandle own;
+    TSerialLine* line = ThisThreadsLine();
     const std::string path = DevicePath(fPort);
-    const std::string key = LineKey(path);
-    if (!port.Open(path) || !SetDCBState(port.Fd())) {
+    std::string key;
+    int fd = -1;
+    if (line) {
+        fd = line->AcquireFd();  // reopened (and the instrument asked who it is) when it was lost
+        const std::string refusal = line->ExchangeRefusal();
+        if (!refusal.empty()) {
+            r.Status = refusal;
+            return r;
+        }
+        key = line->Key().Text();
+    } else if (own.Open(path)) {
+        fd = own.Fd();
+        key = LineKey(path);
+    }
+    if (fd < 0 || !SetDCBState(fd)) {
         r.Status = kStatusPortInUse;
         return r;
     }
-    if (!SetTimeOuts(port.Fd())) {
+    if (!SetTimeOuts(fd)) {
         r.Status = kStatusTimeoutsRefused;
         return r;
     }
-    if (!SettleLine(port.Fd(), key)) {
-        r.Status = kStatusLineNotQuiet;
+    bool vanished = false;
+    if (!SettleLine(fd, key, vanished)) {
+        if (vanished && line) line->MarkVanished();
+        r.Status = vanished ? kStatusPortInUse : kStatusLineNotQuiet;
         return r;
     }
-    if (!SetBuffers(port.Fd())) {
+    if (!SetBuffers(fd)) {
         r.Status = kStatusBuffersRefused;
         return r;
     }
     TCodeSiteLogger& log = SerialPortLogger();
     log.Send("PortName: " + fPort);
 
-    TLineState line = LoadLine(key);
+    TLineState state = LoadLine(key);
     const auto writeStart = SteadyTime::now();
     const auto* bytes = reinterpret_cast<const uint8_t*>(message.data());
-    const bool written = WriteAll(port.Fd(), bytes, message.size(), path);
-    line.LastRequestEnd = writeStart + FromMs(WireTimeMs(message.size()));
+    const bool written = WriteAll(fd, bytes, message.size(), path, vanished);
+    state.LastRequestEnd = writeStart + FromMs(WireTimeMs(message.size()));
     // Until its answer is read, whatever the device says next is no answer to a later request.
-    line.Unsettled = true;
-    StoreLine(key, line);
+    state.Unsettled = true;
+    StoreLine(key, state);
     if (!written) {
+        if (vanished && line) line->MarkVanished();
         r.Status = kStatusWriteFailed;
         return r;
     }
@@ -571,32 +656,27 @@ TSerialResponse TSerialPort::Send2(const std::string& message, bool WaitForRespo
         return r;
     }
 
-    // The device cannot answer before the request has crossed the line.
-    const auto deadline = line.LastRequestEnd + std::chrono::milliseconds(fReadoutTimeoutMS);
-    bool found = false;
-    do {
-        log.Send("Waiting for data or timeout");
-        int waiting = 0;
-        found = BytesWaiting(port.Fd(), waiting) && waiting > 0;
-        SleepMs(fWindowsReadLoopTimeoutMS);
-        if (SteadyTime::now() > deadline) {
-            log.Send("Timeout");
-            break;
-        }
-    } while (!found);
-
-    if (!found) {
+    // The device cannot answer before the request has crossed the line; its answer is taken at
+    // its line feed, the last of the characters that end it.
+    log.Send("Waiting for data or timeout");
+    const auto firstByte = state.LastRequestEnd + std::chrono::milliseconds(fReadoutTimeoutMS);
+    TAnswerEnd end;
+    end.EndCharacter = '\n';
+    std::vector<uint8_t> answer;
+    TReadOutcome outcome;
+    const bool read = ReadAnswer(fd, kTextReadCount, end, firstByte, answer, outcome, path);
+    if (outcome.Vanished && line) line->MarkVanished();
+    if (!answer.empty()) state.LastByte = outcome.LastByte;
+    state.Unsettled = !read || answer.empty();
+    StoreLine(key, state);
+    if (read && answer.empty()) {
+        if (line) line->NoteNoAnswer();
+        log.Send("Timeout");
         r.Response.clear();
         r.Status = kStatusTextTimeout;
         log.Send(r.Status);
         return r;
     }
-    std::vector<uint8_t> answer;
-    TReadOutcome outcome;
-    const bool read = ReadWithTimeouts(port.Fd(), kTextReadCount, {}, FromMs(FrameGapMs()), answer, outcome, path);
-    if (!answer.empty()) line.LastByte = outcome.LastByte;
-    line.Unsettled = !read || answer.empty();
-    StoreLine(key, line);
     if (!read) {
         r.Status = kStatusReadFailed;
         log.Send(r.Status);
@@ -612,6 +692,11 @@ TSerialResponse TSerialPort::Send2(const std::string& message, bool WaitForRespo
 
 TSerialResponse TSerialPort::SendData(const uint8_t* Data, uint32_t dataSize, bool WaitForResponse,
                                       const TAnswerLength& answerLength) {
+    if (auto owner = OtherThreadsLine())
+        return owner->Submit<TSerialResponse>([this, Data, dataSize, WaitForResponse, &answerLength] {
+                        return SendData(Data, dataSize, WaitForResponse, answerLength);
+                    }).Result();
+
     TSerialResponse r;
     r.Init();
     fDebugMSG.clear();
@@ -619,29 +704,45 @@ TSerialResponse TSerialPort::SendData(const uint8_t* Data, uint32_t dataSize, bo
     r.Status = kStatusUnknownProblem;
     r.ResponseLength = 0;
 
-    TPortHandle port;
+    TPortHandle own;
+    TSerialLine* line = ThisThreadsLine();
     const std::string path = DevicePath(fPort);
-    const std::string key = LineKey(path);
-    if (!port.Open(path)) {
+    std::string key;
+    int fd = -1;
+    if (line) {
+        fd = line->AcquireFd();  // reopened (and the instrument asked who it is) when it was lost
+        const std::string refusal = line->ExchangeRefusal();
+        if (!refusal.empty()) {
+            r.Status = refusal;
+            return r;
+        }
+        key = line->Key().Text();
+    } else if (own.Open(path)) {
+        fd = own.Fd();
+        key = LineKey(path);
+    }
+    if (fd < 0) {
         r.Status = kStatusPortInUse;
         return r;
     }
     Trace(2);
-    if (!SetDCBState(port.Fd())) {
+    if (!SetDCBState(fd)) {
         r.Status = kStatusPortInUse;
         return r;
     }
     Trace(3);
-    if (!SetTimeOuts(port.Fd())) {
+    if (!SetTimeOuts(fd)) {
         r.Status = kStatusTimeoutsRefused;
         return r;
     }
     Trace(4);
-    if (!SettleLine(port.Fd(), key)) {
-        r.Status = kStatusLineNotQuiet;
+    bool vanished = false;
+    if (!SettleLine(fd, key, vanished)) {
+        if (vanished && line) line->MarkVanished();
+        r.Status = vanished ? kStatusPortInUse : kStatusLineNotQuiet;
         return r;
     }
-    if (!SetBuffers(port.Fd())) {
+    if (!SetBuffers(fd)) {
         r.Status = kStatusBuffersRefused;
         return r;
     }
@@ -650,13 +751,14 @@ TSerialResponse TSerialPort::SendData(const uint8_t* Data, uint32_t dataSize, bo
         r.Status = kStatusWriteFailed;
         return r;
     }
-    TLineState line = LoadLine(key);
+    TLineState state = LoadLine(key);
     const auto writeStart = SteadyTime::now();
-    const bool written = WriteAll(port.Fd(), Data, dataSize, path);
-    line.LastRequestEnd = writeStart + FromMs(WireTimeMs(dataSize));
-    line.Unsettled = true;  // until the answer has been read
-    StoreLine(key, line);
+    const bool written = WriteAll(fd, Data, dataSize, path, vanished);
+    state.LastRequestEnd = writeStart + FromMs(WireTimeMs(dataSize));
+    state.Unsettled = true;  // until the answer has been read
+    StoreLine(key, state);
     if (!written) {
+        if (vanished && line) line->MarkVanished();
         r.Status = kStatusWriteFailed;
         return r;
     }
@@ -667,32 +769,29 @@ TSerialResponse TSerialPort::SendData(const uint8_t* Data, uint32_t dataSize, bo
         return r;
     }
 
-    SleepMs(fWindowsReadLoopTimeoutMS);
     Trace(7);
     // The answer window opens when the request has crossed the line and the device has seen the
-    // t3.5 that ends it; a long request at 9600 baud takes tens of milliseconds on the wire.
-    const auto deadline = std::max(SteadyTime::now(), line.LastRequestEnd + FromMs(FrameGapMs())) +
-                          std::chrono::milliseconds(fReadoutTimeoutMS);
-    bool found = false;
-    while (SteadyTime::now() < deadline && !found) {
-        int waiting = 0;
-        found = BytesWaiting(port.Fd(), waiting) && waiting > 0;
-        SleepMs(fWindowsReadLoopTimeoutMS);
-    }
+    // t3.5 that ends it; a long request at 9600 baud takes tens of milliseconds on the wire. The
+    // answer is taken as soon as it is whole by its length; without a length, 20 ms after its
+    // last byte.
+    const auto firstByte = state.LastRequestEnd + FromMs(FrameGapMs()) + std::chrono::milliseconds(fReadoutTimeoutMS);
+    TAnswerEnd end;
+    end.Length = answerLength;
+    end.AfterComplete = FromMs(FrameContinuationMs());
+    std::vector<uint8_t> answer;
+    TReadOutcome outcome;
+    const bool read = ReadAnswer(fd, kByteReadCount, end, firstByte, answer, outcome, path);
     Trace(8);
-    if (!found) {
+    if (outcome.Vanished && line) line->MarkVanished();
+    if (!answer.empty()) state.LastByte = outcome.LastByte;
+    state.Unsettled = !read || answer.empty() || (answerLength && !outcome.Complete);
+    StoreLine(key, state);
+    if (read && answer.empty()) {
+        if (line) line->NoteNoAnswer();
         r.Response.clear();
         r.Status = kStatusByteTimeout;
         return r;
     }
-    std::vector<uint8_t> answer;
-    TReadOutcome outcome;
-    // A frame ends with t3.5 of silence; a millisecond more for the wake-up of this thread.
-    const auto frameGap = FromMs(FrameGapMs() + 1.0);
-    const bool read = ReadWithTimeouts(port.Fd(), kByteReadCount, answerLength, frameGap, answer, outcome, path);
-    if (!answer.empty()) line.LastByte = outcome.LastByte;
-    line.Unsettled = !read || answer.empty() || (answerLength && !outcome.Complete);
-    StoreLine(key, line);
     if (!read) {
         r.Status = kStatusReadFailed;
         return r;

@@ -1,14 +1,23 @@
 #pragma once
-// One request and answer exchange with a device on a serial port. Every exchange opens the port
-// by name, exclusively, applies the line settings, time-outs and queue sizes, writes one message,
-// optionally polls for an answer until a deadline, reads what has arrived in one read and closes
-// the port again. No port stays open between exchanges; a second opener of a port that is in use
-// (in this process or another) fails with "Failed to setup Com port, port in use".
+// One request and answer exchange with a device on a serial port.
+//
+// While the process owns the mixer, each of its ports has an owner (TSerialLine, SerialLine.h)
+// that holds it open and exclusive: an exchange on such a port is run by the owner's thread,
+// after the exchanges other threads queued before it, and the calling thread waits for it.
+// Without an owner (before the mixer is claimed, the service tools, the tests of the drivers)
+// an exchange opens the port by name, exclusively, exchanges and closes it again. Either way a
+// second opener of a port in use (in this process or another) fails with "Failed to setup Com
+// port, port in use", and the reason (with the holder of the mixer's claim, when there is one)
+// goes to SerialPortLogger().
+//
+// Each exchange applies the line settings, time-outs and queue sizes, writes one message and,
+// when asked, takes the answer as soon as it is whole: a Modbus answer by its length (the
+// caller's TAnswerLength), a text answer at its line feed; otherwise 20 ms after its last byte.
+// There are no sleeps: poll() waits for the bytes with the exchange's deadlines.
 //
 // No exchange raises an error: the outcome is a TSerialResponse whose Status is empty on success.
-// The reason the operating system gave for a failure goes to SerialPortLogger().
 //
-// The line's timing is kept per port name for the whole process (both threads), and a line left
+// The line's timing is kept per device for the whole process (both threads), and a line left
 // unsettled is noted in the user's runtime folder for the next process that uses it: before every
 // request the line has been silent for at least t3.5 (3.5 character times at the port's
 // settings) since the last byte received; after an exchange that ended without its answer, the
@@ -19,12 +28,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 
 #include "state/InstrumentRecords.h"
 
 namespace moirex {
+
+class TSerialLine;
 
 // Status texts of the exchanges.
 inline constexpr const char* kStatusPortInUse = "Failed to setup Com port, port in use";
@@ -61,7 +73,8 @@ public:
     // "ttyUSB0" means "/dev/ttyUSB0".
     const std::string& Port() const { return fPort; }
     void SetPort(std::string value) { fPort = std::move(value); }
-    uint32_t WindowsReadLoopTimeoutMS() const { return fWindowsReadLoopTimeoutMS; }  // [333] poll period
+    // [333] the poll period of the design; the exchanges no longer sleep, so it has no effect.
+    uint32_t WindowsReadLoopTimeoutMS() const { return fWindowsReadLoopTimeoutMS; }
     void SetWindowsReadLoopTimeoutMS(uint32_t value) { fWindowsReadLoopTimeoutMS = value; }
     uint32_t ReadoutTimeoutMS() const { return fReadoutTimeoutMS; }  // [1000] wait for the first byte
     void SetReadoutTimeoutMS(uint32_t value) { fReadoutTimeoutMS = value; }
@@ -81,6 +94,9 @@ public:
     double CharacterTimeMs() const;
     double WireTimeMs(size_t bytes) const { return CharacterTimeMs() * static_cast<double>(bytes); }
     double FrameGapMs() const { return 3.5 * CharacterTimeMs(); }
+    // How long after a whole Modbus answer further bytes still count as part of its frame (an
+    // over-long answer): t1.5, the longest gap allowed inside a frame.
+    double FrameContinuationMs() const;
 
     // Marks the port's line as unsettled: the next exchange on it waits for the quiet line
     // first. For a driver that found the answer it received to be no answer to its request.
@@ -95,10 +111,10 @@ public:
     // Byte exchange (Modbus). The answer (up to 256 bytes, untrimmed) is in rArray, Response and
     // ResponseLength; ValueOfFirstWord/ValueOfSecondWord are the 4th+5th and 6th+7th bytes
     // (0 when the answer is shorter). Without WaitForResponse Status is empty once written.
-    // answerLength, when given, lets the read end t3.5 after the answer is complete instead of
-    // waiting for the 20 ms gap after its last byte; bytes that follow within the frame are kept,
-    // so that an over-long answer shows as one. An answer that is not complete by then leaves
-    // the line unsettled.
+    // answerLength, when given, lets the read end as soon as the answer is complete (and
+    // FrameContinuationMs() quiet) instead of 20 ms after its last byte; bytes that follow within
+    // the frame are kept, so that an over-long answer shows as one. An answer that is not
+    // complete by then leaves the line unsettled.
     TSerialResponse SendData(const uint8_t* Data, uint32_t dataSize, bool WaitForResponse,
                              const TAnswerLength& answerLength = {});
 
@@ -111,6 +127,14 @@ public:
 
     // Device path for a port name: a name without "/" means "/dev/" + name.
     static std::string DevicePath(const std::string& name);
+
+    // Opens a serial device for reading and writing without sharing it: flock (LOCK_EX|LOCK_NB)
+    // and TIOCEXCL, non-blocking, close-on-exec. -1 when the device does not exist, is no serial
+    // device, cannot be opened, or another opener holds it (`busy`); `why` then says so (with the
+    // claim's holder when another master holds the port) and went to SerialPortLogger().
+    static int OpenExclusive(const std::string& path, std::string& why, bool& busy);
+    // Takes the exclusive-use marks off and closes.
+    static void CloseExclusive(int fd);
 
 private:
     bool fDebug = false;
@@ -125,8 +149,13 @@ private:
 
     void Trace(int point);
     // Waits for the line to be ready for a request on the open port `fd`: the quiet line after
-    // trouble, then t3.5 since the last byte. False when the line never fell quiet.
-    bool SettleLine(int fd, const std::string& key);
+    // trouble, then t3.5 since the last byte. False when the line never fell quiet, or when the
+    // device went away (`vanished`).
+    bool SettleLine(int fd, const std::string& key, bool& vanished);
+    // The owner of this port when it runs on another thread than this one (the exchange is
+    // handed to it), and the owner whose job runs on this thread (the exchange uses its port).
+    std::shared_ptr<TSerialLine> OtherThreadsLine() const;
+    TSerialLine* ThisThreadsLine() const;
 };
 
 }  // namespace moirex

@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <chrono>
 #include <cstdio>
 #include <limits>
-#include <thread>
 
 #include "devices/ModbusCrc.h"
 #include "support/Log.h"
@@ -17,7 +15,6 @@ namespace {
 
 constexpr size_t kExceptionAnswerLength = 5;
 constexpr size_t kWriteAnswerLength = 8;
-constexpr uint32_t kWritePauseMs = 10;
 // The controllers answer within a few milliseconds of t3.5; an answer later than this is taken
 // to be lost, and the line must have been silent this long before the next request.
 constexpr uint32_t kControllerQuietLineMs = 250;
@@ -169,7 +166,8 @@ TSerialResponse TVogtlinPort::Write(const std::vector<uint8_t>& request) {
     } else if (r.Status.empty() || r.Status == kStatusByteTimeout) {
         r.Status = kStatusNoResult;
     }  // else: the transport's own message says why the frame never left
-    std::this_thread::sleep_for(std::chrono::milliseconds(kWritePauseMs));
+    // No pause after the write: the controller's answer has been read, and the line keeps t3.5
+    // of silence before the next request.
     return r;
 }
 

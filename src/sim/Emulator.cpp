@@ -44,6 +44,7 @@ std::string AnswerFaultName(AnswerFault f) {
         case AnswerFault::Short: return "short";
         case AnswerFault::Exception: return "exception";
         case AnswerFault::WrongAddress: return "address";
+        case AnswerFault::Split: return "split";
     }
     return "?";
 }
@@ -368,6 +369,8 @@ void Emulator::Impl::SpoilMfc(Channel& c, std::vector<uint8_t>& a, AnswerFault f
             a[0] = static_cast<uint8_t>(address >= 247 ? 1 : address + 1);
             AppendModbusCrc(a);
             break;
+        case AnswerFault::Split:  // Answer() splits it
+            break;
     }
 }
 
@@ -376,6 +379,7 @@ void Emulator::Impl::SpoilPump(Channel& c, std::vector<uint8_t>& a, AnswerFault 
         case AnswerFault::None:
         case AnswerFault::Exception:
         case AnswerFault::WrongAddress:
+        case AnswerFault::Split:  // Answer() splits it
             break;
         case AnswerFault::BadCrc:
         case AnswerFault::Garble: {
@@ -392,6 +396,7 @@ void Emulator::Impl::SpoilPump(Channel& c, std::vector<uint8_t>& a, AnswerFault 
 void Emulator::Impl::Answer(Channel& c, std::vector<uint8_t> answer, TimePoint arrival, const ScheduledFault& aimed) {
     if (answer.empty()) return;
     int delay;
+    int tailLateMs = -1;  // the split answer's tail: this much after its head
     {
         std::lock_guard lock(c.Mutex);
         AnswerFault fault = c.Fault;
@@ -402,7 +407,9 @@ void Emulator::Impl::Answer(Channel& c, std::vector<uint8_t> answer, TimePoint a
             fault = aimed.Fault;
             code = aimed.Code;
         }
-        if (fault != AnswerFault::None) {
+        if (fault == AnswerFault::Split) {
+            tailLateMs = code;
+        } else if (fault != AnswerFault::None) {
             if (c.Mfc) SpoilMfc(c, answer, fault, code);
             else SpoilPump(c, answer, fault);
         }
@@ -420,6 +427,15 @@ void Emulator::Impl::Answer(Channel& c, std::vector<uint8_t> answer, TimePoint a
         const TimePoint lastEnd =
             Options.Paced ? last.Start + ByteTime(c) * static_cast<int64_t>(last.Bytes.size()) : last.Start;
         start = std::max(start, lastEnd);
+    }
+    if (tailLateMs >= 0 && answer.size() > 1) {
+        std::vector<uint8_t> tail(answer.begin() + static_cast<std::ptrdiff_t>(answer.size() / 2), answer.end());
+        answer.resize(answer.size() / 2);
+        const TimePoint headEnd =
+            Options.Paced ? start + ByteTime(c) * static_cast<int64_t>(answer.size()) : start;
+        c.Out.push_back({std::move(answer), 0, start});
+        c.Out.push_back({std::move(tail), 0, headEnd + std::chrono::milliseconds(tailLateMs)});
+        return;
     }
     c.Out.push_back({std::move(answer), 0, start});
 }
@@ -767,11 +783,12 @@ std::string Emulator::CommandHelp() {
            "  INST crc [on|off]           wrong CRC on the next answer (on: every answer)\n"
            "  INST garble [on|off]        scrambled next answer\n"
            "  INST short [on|off]         next answer cut short\n"
+           "  INST split MS               next answer split, its tail MS milliseconds late\n"
            "  INST delay MS               every answer MS milliseconds late (0: on time)\n"
            "  INST unplug | plug          the port vanishes / comes back\n"
            "  INST clear                  every fault of the instrument off\n"
            "  INST at N FAULT             FAULT on the N-th request from now only (1: the next);\n"
-           "                              FAULT: silent, crc, garble, short, delay MS,\n"
+           "                              FAULT: silent, crc, garble, short, split MS, delay MS,\n"
            "                              exception N or address (controllers)\n"
            "  mfc-X exception N [on|off]  exception answer with code N\n"
            "  mfc-X address [on|off]      next answer from another slave address\n"
@@ -853,6 +870,10 @@ std::string Emulator::Command(std::string_view lineView) {
         } else if (kind == "delay") {
             f.DelayMs = number(4, 0, 60000);
             used = 5;
+        } else if (kind == "split") {
+            f.Fault = AnswerFault::Split;
+            f.Code = number(4, 0, 60000);
+            used = 5;
         } else {
             throw bad("unknown fault \"" + kind + "\" for " + name);
         }
@@ -892,6 +913,12 @@ std::string Emulator::Command(std::string_view lineView) {
         bool sticky = words.size() > 3 ? onOff(3, false, false) : false;
         InjectAnswerFault(i, AnswerFault::Exception, code, sticky);
         return name + ": exception " + std::to_string(code) + (sticky ? " on every answer\n" : " on the next answer\n");
+    }
+    if (verb == "split") {
+        const int ms = number(2, 0, 60000);
+        if (words.size() > 3) throw bad("too many words");
+        InjectAnswerFault(i, AnswerFault::Split, ms);
+        return name + ": next answer split, its tail " + std::to_string(ms) + " ms late\n";
     }
     if (verb == "delay") {
         int ms = number(2, 0, 60000);

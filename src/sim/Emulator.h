@@ -68,13 +68,14 @@ enum class AnswerFault {
     Short,         // the answer cut to its first half (pump: "/0" only)
     Exception,     // Modbus exception answer with the given code (controllers only)
     WrongAddress,  // a well-formed answer from another slave address (controllers only)
+    Split,         // the answer's first half on time, its tail Code milliseconds later
 };
 
 // A fault for one request a test or operator aims at: the N-th request from now.
 struct ScheduledFault {
     bool Silent = false;                    // the request is lost: no answer, nothing done
     AnswerFault Fault = AnswerFault::None;  // the answer spoiled this way
-    int Code = 0;                           // exception code of AnswerFault::Exception
+    int Code = 0;  // exception code of AnswerFault::Exception; the tail's lateness (ms) of AnswerFault::Split
     int DelayMs = 0;                        // the answer this much later
 };
 
