@@ -4,13 +4,17 @@
 
 #include "devices/SerialLine.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -26,6 +30,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using sim::Instrument;
+
+TSerialResponse WriteSetPoint(const std::string& port, float flow) {
+    TVogtlinPort p;
+    p.UseControllerSettings(port);
+    return p.WriteF32(1, mfcreg::SetPoint, flow);
+}
 
 class LineOwner : public ::testing::Test {
 protected:
@@ -57,11 +67,6 @@ protected:
         TVogtlinPort p;
         p.UseControllerSettings(port);
         return p.ReadF32(1, mfcreg::Flow);
-    }
-    static TSerialResponse WriteSetPoint(const std::string& port, float flow) {
-        TVogtlinPort p;
-        p.UseControllerSettings(port);
-        return p.WriteF32(1, mfcreg::SetPoint, flow);
     }
 
     fs::path folder_;
@@ -200,9 +205,10 @@ TEST_F(LineOwner, LineIsNotLeftSettledAfterAShortAnswer) {
     }
 }
 
-// A second master while a run owns the ports: refused at once, and not one request reaches the
+// A second master while a run owns the ports: another process (this test program again, running
+// SecondProcess only) is refused at once by every way it tries, and not one request reaches the
 // instruments (the emulator counts them).
-TEST_F(LineOwner, SecondMasterReachesNothing) {
+TEST_F(LineOwner, SecondProcessReachesNothing) {
     sim::Emulator& emulator = Start();
     const std::string pump = (folder_ / "sim" / "pump").string();
     const std::string mfcB = (folder_ / "sim" / "mfc-b").string();
@@ -210,14 +216,69 @@ TEST_F(LineOwner, SecondMasterReachesNothing) {
     ASSERT_EQ(run.Claim({pump, PortA(), mfcB}), "");
     const uint64_t a = emulator.RequestsSeen(Instrument::MfcA), b = emulator.RequestsSeen(Instrument::MfcB),
                    p = emulator.RequestsSeen(Instrument::Pump);
-    TMixerClaim second("moirexctl setup");
-    const std::string refusal = second.Claim({pump, emulator.Mfc(Instrument::MfcA).Device, mfcB});
-    EXPECT_NE(refusal.find(" is in use by moirexctl run (PID " + std::to_string(::getpid()) + ") since "),
+
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+    env.push_back("MOIREX_TEST_PORTS=" + pump + "," + emulator.Mfc(Instrument::MfcA).Device + "," + mfcB);
+    env.push_back("MOIREX_TEST_REPORT=" + std::to_string(report[1]));
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string exe = fs::read_symlink("/proc/self/exe").string();
+    std::string filter = "--gtest_filter=SecondProcess.TriesThePortsOfARun";
+    char* argv[] = {exe.data(), filter.data(), nullptr};
+    const int quiet = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (quiet >= 0) ::dup2(quiet, STDOUT_FILENO);
+        ::execve(exe.c_str(), argv, envp.data());
+        ::_exit(127);
+    }
+    if (quiet >= 0) ::close(quiet);
+    ::close(report[1]);
+    std::string said;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(report[0], buffer, sizeof buffer)) > 0;) said.append(buffer, static_cast<size_t>(n));
+    ::close(report[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << said;
+    EXPECT_NE(said.find(" is in use by moirexctl run (PID " + std::to_string(::getpid()) + ") since "),
               std::string::npos)
-        << refusal;
+        << said;
     EXPECT_EQ(emulator.RequestsSeen(Instrument::MfcA), a);
     EXPECT_EQ(emulator.RequestsSeen(Instrument::MfcB), b);
     EXPECT_EQ(emulator.RequestsSeen(Instrument::Pump), p);
+}
+
+// The second process's half of SecondProcessReachesNothing; skipped unless started by it.
+TEST(SecondProcess, TriesThePortsOfARun) {
+    const char* ports = std::getenv("MOIREX_TEST_PORTS");
+    const char* report = std::getenv("MOIREX_TEST_REPORT");
+    if (ports == nullptr || report == nullptr) GTEST_SKIP() << "runs as the child of SecondProcessReachesNothing";
+    std::vector<std::string> names;
+    std::stringstream in(ports);
+    for (std::string name; std::getline(in, name, ',');) names.push_back(name);
+    ASSERT_EQ(names.size(), 3u);
+    const int out = std::atoi(report);
+    // The claim first, as every master takes it...
+    const std::string refusal = ProcessMixerClaim().Claim(names);
+    (void)!::write(out, refusal.data(), refusal.size());
+    EXPECT_FALSE(refusal.empty());
+    // ...and the drivers without one: the ports are held open and exclusive by the run.
+    TMFCDetails details;
+    details.ComPortName = names[1];
+    details.ModBusAddress = 1;
+    ReadMFCDetails(details);
+    EXPECT_FALSE(details.Validated);
+    EXPECT_EQ(WriteSetPoint(names[2], 0.5f).Status, kStatusPortInUse);
+    TSerialPort pump;
+    pump.SetPort(names[0]);
+    EXPECT_EQ(pump.Send2("/1?22\r", true).Status, kStatusPortInUse);
+    ::close(out);
 }
 
 }  // namespace
