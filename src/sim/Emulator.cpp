@@ -546,6 +546,8 @@ nlohmann::json Emulator::Impl::Json(Instrument i) const {
         j["totalizer_unit"] = s.TotalizerUnit;
         j["active_table"] = s.ActiveTable;
         j["gas"] = s.Gas;
+        j["requests"] = s.Requests;
+        j["too_early"] = s.TooEarly;  // requests that began before the line had been quiet for t3.5
         std::lock_guard lock(c.Mutex);
         j["refuse_setpoint"] = c.Mfc->RefuseSetPoint;
     }
