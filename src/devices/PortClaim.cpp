@@ -291,7 +291,10 @@ std::string TMixerClaim::Claim(const std::vector<std::string>& ports) {
         // pseudo-terminal with the old number), is claimed afresh under the name asked for.
         claims_.erase(std::remove_if(claims_.begin(), claims_.end(),
                                      [&](const std::unique_ptr<TPortClaim>& c) {
-                                         return c->Key == *key && (c->Port != port || !c->Line->IsOpen());
+                                         if (c->Key == *key) return c->Port != port || !c->Line->IsOpen();
+                                         // The name leads to another device now: the old one is
+                                         // no longer this port.
+                                         return c->Port == port;
                                      }),
                       claims_.end());
         if (taken(*key)) continue;
@@ -352,7 +355,7 @@ std::string TMixerClaim::ClaimOnly(const std::vector<std::string>& ports) {
                                  [&](const std::unique_ptr<TPortClaim>& c) {
                                      for (const std::string& port : ports) {
                                          const auto key = PortDeviceKey(port);
-                                         if ((key && *key == c->Key) || port == c->Port) return false;
+                                         if (key ? *key == c->Key : port == c->Port) return false;
                                      }
                                      return true;
                                  }),
@@ -376,7 +379,7 @@ std::vector<std::string> TMixerClaim::Ports() const {
 std::shared_ptr<TSerialLine> TMixerClaim::Line(const std::string& port) const {
     const auto key = PortDeviceKey(port);
     for (const auto& c : claims_)
-        if ((key && (*key == c->Key || *key == c->Line->Key())) || port == c->Port) return c->Line;
+        if (key ? (*key == c->Key || *key == c->Line->Key()) : port == c->Port) return c->Line;
     return nullptr;
 }
 

@@ -249,12 +249,16 @@ std::shared_ptr<TSerialLine> LineOf(const std::string& port) {
     if (gRegistered.load() == 0) return nullptr;
     const auto key = PortDeviceKey(port);
     std::lock_guard lock(gRegistryMutex);
+    // By device first; then by name: a port unplugged, or back as another device (a new
+    // number), is still its owner's, who looks for it again under that name.
+    std::shared_ptr<TSerialLine> byName;
     for (const auto& weak : Registry()) {
         auto line = weak.lock();
         if (!line) continue;
-        if ((key && line->Key() == *key) || line->Port() == port) return line;
+        if (key && line->Key() == *key) return line;
+        if (!byName && line->Port() == port) byName = line;
     }
-    return nullptr;
+    return byName;
 }
 
 void RegisterLine(const std::shared_ptr<TSerialLine>& line) {

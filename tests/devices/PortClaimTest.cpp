@@ -146,6 +146,26 @@ TEST_F(PortClaimTest, PortHeldByAnotherProgramIsRefusedAndNothingKept) {
     EXPECT_EQ(claim.Claim({mfcA.Path()}), "");
 }
 
+// A name that now leads to another device (a restarted emulator's link, a replugged adapter
+// with a new number): claiming it again takes the new device and lets the old one go, and the
+// exchanges under that name go to the new device's owner.
+TEST_F(PortClaimTest, NameLeadingToAnotherDeviceIsClaimedAfresh) {
+    PtyPair before, after;
+    const std::string link = LinkTo(before, "pump");
+    TMixerClaim claim("Moirex window");
+    ASSERT_EQ(claim.ClaimOnly({link}), "");
+    fs::remove(link);
+    fs::create_symlink(after.Path(), link);
+    ASSERT_EQ(claim.ClaimOnly({link}), "");
+    EXPECT_TRUE(claim.Holds(after.Path()));
+    EXPECT_FALSE(claim.Holds(before.Path()));
+    EXPECT_EQ(claim.Ports().size(), 1u);
+    TMixerClaim other("moirexctl pump stop");
+    EXPECT_EQ(other.Claim({before.Path()}), "");
+    ASSERT_NE(LineOf(link), nullptr);
+    EXPECT_TRUE(SamePort(LineOf(link)->Port(), after.Path()));
+}
+
 // The claim is the kernel's: a holder killed with SIGKILL leaves nothing that blocks the port.
 TEST_F(PortClaimTest, ClaimEndsWithItsProcess) {
     PtyPair mfcA;
