@@ -35,14 +35,18 @@ rm -f build-deb/moirex_*.deb
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-deb/CMakeCache.txt)
 bash tests/packaging/package-test.sh build-deb/moirex_"$version"_*.deb "$version"
 
-# The threaded tests of the run (run controller, MFC worker, whole runs on the emulator) once more
-# under ThreadSanitizer.
+# Every test that starts a thread once more under ThreadSanitizer: the run controller and its
+# exchanges, the MFC worker, the Setup page's instrument work, whole runs on the emulator, the
+# serial lines and the port claims, the emulator itself, the service tools. Each test binary of
+# those layers runs whole, so a new threaded test is covered without a name pattern.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=TSan -DMOIREX_WERROR=ON -DMOIREX_BUILD_UI=OFF \
   -DMOIREX_BUILD_BENCH=OFF >/dev/null
-cmake --build build-tsan -j"$jobs" --target test_core
+tsan_suites=(core devices sim config)
+cmake --build build-tsan -j"$jobs" --target "${tsan_suites[@]/#/test_}"
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-ctest --test-dir build-tsan --output-on-failure -j"$jobs" --timeout 300 \
-  -R '^(RunController|MFCThread|EndToEnd)'
+for suite in "${tsan_suites[@]}"; do
+  (cd build-tsan/tests && timeout 1800 ./test_"$suite" --gtest_brief=1)
+done
 
 # The window's hand-over (the worker's routine run on the Qt event loop) under ThreadSanitizer.
 cmake -S . -B build-tsan-ui -DCMAKE_BUILD_TYPE=TSan -DMOIREX_WERROR=ON -DMOIREX_BUILD_BENCH=OFF \

@@ -1,5 +1,6 @@
 #include "RunSession.h"
 
+#include <algorithm>
 #include <array>
 #include <iostream>
 #include <string>
@@ -194,12 +195,14 @@ int RunSession::Run() {
         }
 
         // The next tick 50 ms after this one; hand-overs that arrive meanwhile are served at once,
-        // so the worker never waits for a tick.
+        // so the worker never waits for a tick, and a signal is looked at every few milliseconds:
+        // its Stop and the tick that begins the stop procedure follow at once.
         nextTick += 0.050;
         double now = clock.MonotonicSeconds();
-        if (nextTick < now - 0.5) nextTick = now;  // after a long stop procedure: no burst of ticks
-        while (now < nextTick) {
-            if (handOver.WaitForPending(static_cast<int64_t>((nextTick - now) * 1000) + 1)) handOver.processPending();
+        if (nextTick < now - 0.5) nextTick = now;  // no burst of ticks after a pause of the process
+        while (now < nextTick && stopSignals_() == signalsSeen) {
+            const double wait = std::min(nextTick - now, 0.005);
+            if (handOver.WaitForPending(static_cast<int64_t>(wait * 1000) + 1)) handOver.processPending();
             now = clock.MonotonicSeconds();
         }
     }

@@ -129,13 +129,16 @@ bool TMFCThread::HandOver() {
     return true;
 }
 
-void TMFCThread::FailurePause() {
-    constexpr int64_t kSliceMs = 50;
-    for (int64_t slept = 0; slept < kFailurePauseMs; slept += kSliceMs) {
-        clock_.SleepMs(kSliceMs);
-        if (nudged_.exchange(false)) return;
+bool TMFCThread::Pause(int64_t ms) {
+    constexpr int64_t kSliceMs = 10;
+    for (int64_t slept = 0; slept < ms; slept += kSliceMs) {
+        if (nudged_.load()) return true;
+        clock_.SleepMs(std::min(kSliceMs, ms - slept));
     }
+    return nudged_.load();
 }
+
+void TMFCThread::FailurePause() { Pause(kFailurePauseMs); }
 
 void TMFCThread::Execute() {
     while (!ToStop.load()) {
@@ -164,6 +167,9 @@ void TMFCThread::Execute() {
             continue;
         }
         const TTotalizerSample sample{TotalizerNow, clock_.MonotonicSeconds(), Now()};
+        // News from the main thread (a stop, a new segment) is fetched before the next exchange:
+        // the rest of this pass would only hold MFC A at its set-point longer.
+        if (nudged_.load()) continue;
 
         // MFC B is only sampled here: a failed read shows its flow as -1, but gas A's control goes
         // on (an outage of B must not freeze MFC A at whatever it was last set to). While B stays
@@ -189,7 +195,7 @@ void TMFCThread::Execute() {
             const std::string& after = ok ? d.SetPoint.LogOnSuccess : d.SetPoint.LogOnFailure;
             if (!after.empty()) Log(after);
         }
-        clock_.SleepMs(kPassPauseMs);
+        Pause(kPassPauseMs);
     }
 }
 

@@ -59,9 +59,9 @@ public:
     std::string aMessage;         // memo lines of the pass, each ending in CR LF
     std::atomic<bool> Stopped{false};
     std::atomic<bool> ToStop{false};
-    // Main thread: there is news for the worker (a new segment, a stop request). A worker pausing
-    // after MFC A did not answer ends its pause, so that the news reaches it at once through its
-    // next hand-over instead of after the rest of the second.
+    // Main thread: there is news for the worker (a new segment, a stop request). The worker ends
+    // its pause, or its pass before the next exchange, so that the news reaches it at once through
+    // its next hand-over instead of after the rest of the pass or of a second's pause.
     void Nudge() { nudged_.store(true); }
 
     // Called on the main thread at the end of every hand-over; set before Start.
@@ -81,6 +81,8 @@ public:
 
 private:
     bool HandOver();
+    // A pause of `ms` on the worker's clock that ends early when nudged; true when nudged.
+    bool Pause(int64_t ms);
     // The pause after MFC A did not answer: a second, or less when nudged.
     void FailurePause();
     void Run();

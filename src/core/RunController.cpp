@@ -4,13 +4,13 @@
 #include <chrono>
 #include <filesystem>
 #include <exception>
-#include <future>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "config/RunRecords.h"
 #include "core/MFCThread.h"
+#include "core/TickStep.h"
 #include "core/Totalizer.h"
 #include "devices/PSD4_Interface.h"
 #include "devices/SerialPortVogtlin.h"
@@ -61,27 +61,6 @@ void SetupFeedback(TRunContext& ctx, const std::string& line) {
     memo.Add(line);
     if (ctx.OnLogLine) ctx.OnLogLine(memo, line);
 }
-
-// Runs an instrument exchange of the tick or the stop procedure on a helper thread, and serves the
-// worker's hand-overs on the main thread until it is done. A pump exchange takes a second or more
-// (on every tick while the pump refuses its command); meanwhile the worker must still receive a
-// new segment's gas A and its stop request, and hand its readings over, or MFC A would hold the
-// previous segment's set-point for as long as the exchange lasts. The exchange itself touches no
-// mixer state: what it has to tell the operator comes back with its result.
-template <typename Exchange>
-auto WhileServingHandOvers(TRunContext& ctx, Exchange exchange) -> decltype(exchange()) {
-    auto job = std::async(std::launch::async, std::move(exchange));
-    while (job.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready)
-        ctx.HandOver.processPending();
-    return job.get();
-}
-
-// The pump driver's messages for the operator, collected on the exchange's thread and put into
-// the run log afterwards: nothing in the tick or the stop procedure may wait for a click.
-struct TPumpOutcome {
-    bool Ok = false;
-    std::vector<std::string> Messages;
-};
 
 void LogPumpMessages(TRunContext& ctx, const TPumpOutcome& outcome) {
     for (const std::string& message : outcome.Messages) RunLog(ctx, message);
@@ -159,30 +138,35 @@ void ShowReadings(TRunContext& ctx, const TGasItem& A, const TGasItem& B) {
     }
 }
 
+TExchangeExecutor& Exchanges(TRunContext& ctx) { return ctx.Exchanges ? *ctx.Exchanges : ctx.OwnExchanges; }
+
 // The pump command of a segment: connect, stop, send. Accepted only when the command's answer
-// came back and the pump reports no error; a pump that never answered is not dosing.
-TPumpOutcome SendPumpCommand(TRunContext& ctx, const std::string& command) {
+// came back and the pump reports no error; a pump that never answered is not dosing. Runs off the
+// main thread: the pump's messages come back with the result, for the run log.
+TExchangeTicket<TPumpOutcome> SendPumpCommand(TRunContext& ctx, const std::string& command) {
     const std::string port = ctx.Mixer.PumpDetails.Port;
     const TPumpPortTiming timing = ctx.PumpTiming;
     Clock& clock = ctx.Clk;
-    return WhileServingHandOvers(ctx, [port, timing, &clock, command] {
-        TPumpOutcome outcome;
-        TPSD4 pump([&outcome](const std::string& m) { outcome.Messages.push_back(m); }, clock);
-        pump.PortTiming = timing;
-        if (!pump.Connect(port) || !pump.Stop()) return outcome;
-        TSerialResponse r;
-        if (!pump.SendCommand(command, r, true)) return outcome;
-        outcome.Ok = r.Status.empty() && pump.State == EnumPumpState::ps_No_error;
-        return outcome;
-    });
+    return SubmitExchange<TPumpOutcome>(
+        Exchanges(ctx), port, [port, timing, &clock, command](const std::atomic<bool>& abandon) {
+            TPumpOutcome outcome;
+            TPSD4 pump([&outcome](const std::string& m) { outcome.Messages.push_back(m); }, clock);
+            pump.PortTiming = timing;
+            pump.Abandon = &abandon;
+            if (!pump.Connect(port) || abandon.load() || !pump.Stop() || abandon.load()) return outcome;
+            TSerialResponse r;
+            if (!pump.SendCommand(command, r, true)) return outcome;
+            outcome.Ok = r.Status.empty() && pump.State == EnumPumpState::ps_No_error;
+            return outcome;
+        });
 }
 
 // The stop procedure's pump stop: connect (its result is not used), stop.
-TPumpOutcome StopPump(TRunContext& ctx) {
+TExchangeTicket<TPumpOutcome> StopPump(TRunContext& ctx) {
     const std::string port = ctx.Mixer.PumpDetails.Port;
     const TPumpPortTiming timing = ctx.PumpTiming;
     Clock& clock = ctx.Clk;
-    return WhileServingHandOvers(ctx, [port, timing, &clock] {
+    return SubmitExchange<TPumpOutcome>(Exchanges(ctx), port, [port, timing, &clock](const std::atomic<bool>&) {
         TPumpOutcome outcome;
         TPSD4 pump([&outcome](const std::string& m) { outcome.Messages.push_back(m); }, clock);
         pump.PortTiming = timing;
@@ -190,6 +174,25 @@ TPumpOutcome StopPump(TRunContext& ctx) {
         outcome.Ok = pump.Stop();
         return outcome;
     });
+}
+
+// A zero set-point of the stop procedure, and the 20 ms that follow an accepted one, off the main
+// thread.
+TExchangeTicket<bool> WriteZero(TRunContext& ctx, const TMFCDetails& details) {
+    Clock& clock = ctx.Clk;
+    return SubmitExchange<bool>(Exchanges(ctx), details.ComPortName, [details, &clock](const std::atomic<bool>&) {
+        const bool ok = WriteSetPoint(details, 0);
+        if (ok) clock.SleepMs(20);
+        return ok;
+    });
+}
+
+TJobState StateOf(bool valid, bool ready) {
+    return !valid ? TJobState::jsNone : ready ? TJobState::jsReady : TJobState::jsBusy;
+}
+template <class T>
+TJobState StateOf(const TExchangeTicket<T>& t) {
+    return StateOf(t.Valid(), t.Ready());
 }
 
 double SegmentHoursSoFar(const TRunContext& ctx) {
@@ -214,7 +217,7 @@ TGasItem GasAOf(const TGasItem& segment) {
 
 // The outage limit: true when MFC A or MFC B has had no reading for longer than it; the run then
 // stops by itself (logged), as when Stop is pressed.
-bool OutageLimitReached(TRunContext& ctx) {
+bool StopLimitsReached(TRunContext& ctx) {
     TMixer& m = ctx.Mixer;
     const double now = ctx.Clk.MonotonicSeconds();
     auto track = [now](double& since, double reading) {
@@ -237,96 +240,247 @@ bool OutageLimitReached(TRunContext& ctx) {
     return false;
 }
 
+// A run-log line of the stop procedure or of a segment's set-points, for the one that is over too:
+// the result of an exchange is told whenever it comes, but only the current segment's counts.
+void TakeMFCB(TRunContext& ctx) {
+    TTickExchanges& x = ctx.Pending;
+    const bool ok = !x.B.Dropped() && x.B.Result();
+    TellSetMFCFlow(ctx, ctx.Mixer.MFCBDetails, x.BFlow, ok);
+    if (ok && x.BSegment == x.Segment) ctx.ThreadData.StepMFCBSet = true;
+    x.B.Reset();
+}
+
+void StartMFCB(TRunContext& ctx, const TGasItem& B) {
+    TTickExchanges& x = ctx.Pending;
+    if (ctx.ThreadData.StepMFCBSet) return;  // the result just taken was the segment's success
+    RunLog(ctx, "B Handled");
+    x.B = SetMFCFlow(ctx, ctx.Mixer.MFCBDetails, B.Mass);
+    x.BFlow = B.Mass;
+    x.BSegment = x.Segment;
+    // An executor that runs the write at once (tests) has the result already.
+    if (x.B.Ready()) TakeMFCB(ctx);
+}
+
+void TakePump(TRunContext& ctx) {
+    TTickExchanges& x = ctx.Pending;
+    TPumpOutcome outcome;
+    if (!x.Pump.Dropped()) outcome = x.Pump.Result();
+    LogPumpMessages(ctx, outcome);
+    if (outcome.Ok) {
+        if (x.PumpSegment == x.Segment) ctx.ThreadData.StepPumpSet = true;
+        RunLog(ctx, "C Handled (Pump command:'" + x.PumpCommand + "')");
+    } else {
+        RunLog(ctx, "C Failed to set pump command");
+    }
+    x.Pump.Reset();
+}
+
+void StartPump(TRunContext& ctx, const TGasItem& C) {
+    TTickExchanges& x = ctx.Pending;
+    if (ctx.ThreadData.StepPumpSet) return;
+    const std::string command = C.PumpCommand.empty() ? NoFluidPumpCommand : C.PumpCommand;
+    RunLog(ctx, "C Trying to handle (Pump command:'" + command + "')");
+    x.Pump = SendPumpCommand(ctx, command);
+    x.PumpCommand = command;
+    x.PumpSegment = x.Segment;
+    if (x.Pump.Ready()) TakePump(ctx);
+}
+
 void OperatingPass(TRunContext& ctx) {
     TMixer& m = ctx.Mixer;
     TThreadData& td = ctx.ThreadData;
+    TTickExchanges& x = ctx.Pending;
     const auto segments = static_cast<int32_t>(m.StepProgram.size());
-    if (m.CurrentStep < 0 || m.CurrentStep >= segments) {
-        // The program has no segment at this position (it cannot change during a run): end it.
-        m.MixerState = TMixerState::msStopping;
-        m.CurrentStep = 0;
-        if (ctx.StopCause == TStopCause::scNone) ctx.StopCause = TStopCause::scProgramEnd;
-        RunLog(ctx, "Tick:Stop");
-        return;
+
+    TOperatingFacts facts;
+    facts.PositionValid = m.CurrentStep >= 0 && m.CurrentStep < segments;
+    TGasItem s;
+    if (facts.PositionValid) {
+        s = m.StepProgram[static_cast<size_t>(m.CurrentStep)];
+        const double hoursSoFar = SegmentHoursSoFar(ctx);
+        facts.SomethingToTell = td.SomethingToTell;
+        facts.ASet = td.StepMFCASet;
+        facts.BSet = td.StepMFCBSet;
+        facts.PumpSet = td.StepPumpSet;
+        facts.B = StateOf(x.B);
+        facts.Pump = StateOf(x.Pump);
+        facts.TimeUp = s.StepTime > 0 && s.StepTime < hoursSoFar;
+        // A segment of no duration ends at the first tick that reaches it, also when the clock
+        // has not moved since the segment began.
+        facts.SegmentOver = s.StepTime < hoursSoFar || s.StepTime <= 0;
+        facts.LastSegment = m.CurrentStep + 1 >= segments;
     }
-    // A copy: the hand-overs served during the instrument exchanges below run on this thread.
-    const TGasItem s = m.StepProgram[static_cast<size_t>(m.CurrentStep)];
 
     TComponentDictionary byInstrument;
     ComponentsByInstrument(s, byInstrument);
     const TGasItem A = ComponentOr(byInstrument, "0");
     const TGasItem B = ComponentOr(byInstrument, "1");
     const TGasItem C = ComponentOr(byInstrument, "2");
+    if (facts.PositionValid) FormLogger().Send(C.PumpCommand);
 
-    FormLogger().Send(C.PumpCommand);
-
-    if (td.SomethingToTell) {
-        ShowReadings(ctx, A, B);
-        td.SomethingToTell = false;
-    }
-
-    if (!td.StepMFCASet) HandOverGasA(ctx, A);
-
-    // A segment whose time is already up does not retry its instruments any more: the exchanges
-    // take their time, and the next segment's set-points must not wait for them. (A segment of no
-    // duration still hands its set-points over first.)
-    const bool timeUp = s.StepTime > 0 && s.StepTime < SegmentHoursSoFar(ctx);
-
-    if (!td.StepMFCBSet && !timeUp) {
-        RunLog(ctx, "B Handled");
-        if (SetMFCFlow(ctx, m.MFCBDetails, B.Mass)) td.StepMFCBSet = true;
-    }
-
-    if (!td.StepPumpSet && !timeUp) {
-        const std::string command = C.PumpCommand.empty() ? NoFluidPumpCommand : C.PumpCommand;
-        RunLog(ctx, "C Trying to handle (Pump command:'" + command + "')");
-        const TPumpOutcome outcome = SendPumpCommand(ctx, command);
-        LogPumpMessages(ctx, outcome);
-        if (outcome.Ok) {
-            td.StepPumpSet = true;
-            RunLog(ctx, "C Handled (Pump command:'" + command + "')");
-        } else {
-            RunLog(ctx, "C Failed to set pump command");
+    bool readingMissing = false;
+    for (const TTickAction action : OperatingStep(facts)) {
+        switch (action) {
+            case TTickAction::taEndProgramNoSegment:
+                // The program has no segment at this position (it cannot change during a run).
+                m.MixerState = TMixerState::msStopping;
+                m.CurrentStep = 0;
+                if (ctx.StopCause == TStopCause::scNone) ctx.StopCause = TStopCause::scProgramEnd;
+                RunLog(ctx, "Tick:Stop");
+                return;
+            case TTickAction::taShowReadings:
+                ShowReadings(ctx, A, B);
+                td.SomethingToTell = false;
+                break;
+            case TTickAction::taHandOverA: HandOverGasA(ctx, A); break;
+            case TTickAction::taTakeB: TakeMFCB(ctx); break;
+            case TTickAction::taStartB: StartMFCB(ctx, B); break;
+            case TTickAction::taTakePump: TakePump(ctx); break;
+            case TTickAction::taStartPump: StartPump(ctx, C); break;
+            case TTickAction::taCheckLimits:
+                if (StopLimitsReached(ctx)) return;
+                readingMissing = m.FlowStatus.MFCA == -1 || m.FlowStatus.MFCB == -1;
+                break;
+            case TTickAction::taStatusText:
+                m.RunStatusText = "Operating, step: " + std::to_string(m.CurrentStep + 1) + "/" +
+                                  std::to_string(segments) + ", time left:" +
+                                  FormatMask(s.StepTime - SegmentHoursSoFar(ctx), "0.00") + " hours.";
+                break;
+            case TTickAction::taNextSegment:
+                // The segment clock runs on while a reading is missing: a segment whose time is
+                // up ends, also while an instrument is silent.
+                td.StepMFCASet = false;
+                td.StepMFCBSet = false;
+                td.StepPumpSet = false;
+                ++x.Segment;
+                m.CurrentStep += 1;
+                m.StepStartTime = NowOf(ctx);
+                ctx.StepStartSeconds = ctx.Clk.MonotonicSeconds();
+                RunLog(ctx, "Tick:Next Step: " + std::to_string(m.CurrentStep));
+                // Gas A of the new segment goes to the worker in this same tick: the worker must
+                // not take the segment change with the previous segment's gas A (a pulsed
+                // segment's re-base would open MFC A into the next one), nor wait a tick for it.
+                HandOverGasA(ctx, GasAOf(m.StepProgram[static_cast<size_t>(m.CurrentStep)]));
+                break;
+            case TTickAction::taEndProgram:
+                td.StepMFCASet = false;
+                td.StepMFCBSet = false;
+                td.StepPumpSet = false;
+                ++x.Segment;
+                m.MixerState = TMixerState::msStopping;
+                m.CurrentStep = 0;
+                if (ctx.StopCause == TStopCause::scNone) ctx.StopCause = TStopCause::scProgramEnd;
+                RunLog(ctx, "Tick:Stop");
+                break;
+            case TTickAction::taShowStatus:
+                m.Form.RzLEDDisplay1.SetCaption(readingMissing ? kTryingToCommunicate : m.RunStatusText);
+                break;
+            default:
+                break;
         }
     }
-    // A Stop pressed while the exchanges above ran (the window's events are served with the
-    // hand-overs) is not undone by the segment clock below.
-    if (m.MixerState != TMixerState::msOperating) return;
+}
 
-    if (OutageLimitReached(ctx)) return;
-    const bool readingMissing = m.FlowStatus.MFCA == -1 || m.FlowStatus.MFCB == -1;
+// The end of the stop procedure: msReady when every flow is known to have stopped.
+void ConcludeStop(TRunContext& ctx) {
+    TMixer& m = ctx.Mixer;
+    const TTickExchanges& x = ctx.Pending;
+    if (x.FluidStopped && x.MFCAStopped && x.MFCBStopped) {
+        m.MixerState = TMixerState::msReady;
+        m.Form.RzLEDDisplay1.SetCaption("Stopped");
+        m.PumpDetails.Status = "@";
+        return;
+    }
+    auto tf = [](bool v) { return std::string(v ? "True" : "False"); };
+    RunLog(ctx, "Could not stop flow!");
+    RunLog(ctx, "  MFC A stopped: " + tf(x.MFCAStopped));
+    RunLog(ctx, "  MFC B stopped: " + tf(x.MFCBStopped));
+    RunLog(ctx, "  Fluid stopped: " + tf(x.FluidStopped));
+    m.Form.SetCaption(CouldNotStopFlow);
+    m.Form.RzLEDDisplay1.SetCaption(CouldNotStopFlow);
+    m.MixerState = TMixerState::msStopFailed;
+}
 
-    const double hoursSoFar = SegmentHoursSoFar(ctx);
-    m.RunStatusText = "Operating, step: " + std::to_string(m.CurrentStep + 1) + "/" +
-                      std::to_string(segments) + ", time left:" +
-                      FormatMask(s.StepTime - hoursSoFar, "0.00") + " hours.";
-
-    // The segment clock runs on while a reading is missing: a segment whose time is up ends, and
-    // so does the program, also while an instrument is silent.
-    // A segment of no duration ends at the first tick that reaches it, also when the clock has
-    // not moved since the segment began.
-    if (s.StepTime < hoursSoFar || s.StepTime <= 0) {
-        td.StepMFCASet = false;
-        td.StepMFCBSet = false;
-        td.StepPumpSet = false;
-        if (m.CurrentStep + 1 < segments) {
-            m.CurrentStep += 1;
-            m.StepStartTime = NowOf(ctx);
-            ctx.StepStartSeconds = ctx.Clk.MonotonicSeconds();
-            RunLog(ctx, "Tick:Next Step: " + std::to_string(m.CurrentStep));
-            // Gas A of the new segment goes to the worker in this same tick: the worker must not
-            // take the segment change with the previous segment's gas A (a pulsed segment's
-            // re-base would open MFC A into the next one), nor wait a tick for it.
-            HandOverGasA(ctx, GasAOf(m.StepProgram[static_cast<size_t>(m.CurrentStep)]));
-        } else {
-            m.MixerState = TMixerState::msStopping;
-            m.CurrentStep = 0;
-            if (ctx.StopCause == TStopCause::scNone) ctx.StopCause = TStopCause::scProgramEnd;
-            RunLog(ctx, "Tick:Stop");
+// The stop procedure, one step per tick: it never waits for an instrument on the main thread.
+void StopProcedureTick(TRunContext& ctx) {
+    TMixer& m = ctx.Mixer;
+    TTickExchanges& x = ctx.Pending;
+    TStopFacts facts;
+    facts.Phase = x.StopPhase;
+    facts.Job = StateOf(x.StopJob.Valid() || x.StopPump.Valid(), x.StopJob.Ready() || x.StopPump.Ready());
+    facts.WorkerExists = ctx.MFCThread != nullptr;
+    facts.WorkerStopped = facts.WorkerExists && ctx.MFCThread->Stopped.load();
+    facts.WorkerEnded = facts.WorkerExists && ctx.MFCThread->BodyEnded();
+    const TStopStep step = StopStep(facts);
+    for (const TTickAction action : step.Actions) {
+        switch (action) {
+            case TTickAction::taBeginStop: {
+                const std::string& shown = m.Form.RzLEDDisplay1.Caption();
+                if (shown.compare(0, 8, "Stopping") == 0 && shown.size() >= 8)
+                    m.Form.RzLEDDisplay1.SetCaption(shown + ".");
+                else
+                    m.Form.RzLEDDisplay1.SetCaption("Stopping");
+                // Whatever the tick left under way gives up between its exchanges, and what has
+                // not begun is dropped: the pump's stop comes next on its line.
+                x.Pump.Abandon();
+                Exchanges(ctx).DropPending(m.PumpDetails.Port);
+                Exchanges(ctx).DropPending(m.MFCBDetails.ComPortName);
+                x.FluidStopped = x.MFCAStopped = x.MFCBStopped = false;
+                // The pump first, so that no fluid is dosed into a stream that no longer carries
+                // it away; the worker keeps gas A on target meanwhile.
+                x.StopPump = StopPump(ctx);
+                break;
+            }
+            case TTickAction::taTakePumpStop: {
+                TPumpOutcome pump;
+                if (!x.StopPump.Dropped()) pump = x.StopPump.Result();
+                x.StopPump.Reset();
+                LogPumpMessages(ctx, pump);
+                x.FluidStopped = pump.Ok;
+                SetupFeedback(ctx, FormatDateTime("hh:nn:ss.zzz", NowOf(ctx)) +
+                                       (pump.Ok ? " Pump stopped" : " Failed to stop pump"));
+                break;
+            }
+            case TTickAction::taAskWorkerToStop:
+                FormLogger().Send("Waiting for thread to stop");
+                ctx.ThreadData.In_ToStop = true;
+                ctx.MFCThread->Nudge();
+                break;
+            case TTickAction::taWorkerStopped:
+                RunLog(ctx, "Thread Stopped");
+                break;
+            case TTickAction::taJoinWorker: {
+                std::unique_ptr<TMFCThread> worker = std::move(ctx.MFCThread);
+                worker->Join();
+                break;
+            }
+            case TTickAction::taStartMFCAZero:
+                x.StopJob = WriteZero(ctx, m.MFCADetails);
+                break;
+            case TTickAction::taTakeMFCAZero:
+                x.MFCAStopped = !x.StopJob.Dropped() && x.StopJob.Result();
+                x.StopJob.Reset();
+                if (x.MFCAStopped) {
+                    m.FlowStatus.MFCA = 0;
+                    RunLog(ctx, "MFC A commanded to stop");
+                }
+                break;
+            case TTickAction::taStartMFCBZero:
+                x.StopJob = WriteZero(ctx, m.MFCBDetails);
+                break;
+            case TTickAction::taTakeMFCBZero:
+                x.MFCBStopped = !x.StopJob.Dropped() && x.StopJob.Result();
+                x.StopJob.Reset();
+                if (x.MFCBStopped) RunLog(ctx, "MFC B commanded to stop");
+                break;
+            case TTickAction::taConcludeStop:
+                ConcludeStop(ctx);
+                break;
+            default:
+                break;
         }
     }
-
-    m.Form.RzLEDDisplay1.SetCaption(readingMissing ? kTryingToCommunicate : m.RunStatusText);
+    x.StopPhase = step.Next;
 }
 
 }  // namespace
@@ -348,13 +502,16 @@ int32_t RunningSegment(const TRunContext& ctx) {
     return ctx.Mixer.MixerState == TMixerState::msOperating ? ctx.Mixer.CurrentStep + 1 : 0;
 }
 
-bool SetMFCFlow(TRunContext& ctx, TMFCDetails details, double flow) {
-    const bool ok = WhileServingHandOvers(ctx, [&details, flow] { return WriteSetPoint(details, flow); });
-    if (ok)
+TExchangeTicket<bool> SetMFCFlow(TRunContext& ctx, TMFCDetails details, double flow) {
+    return SubmitExchange<bool>(Exchanges(ctx), details.ComPortName,
+                                [details, flow](const std::atomic<bool>&) { return WriteSetPoint(details, flow); });
+}
+
+void TellSetMFCFlow(TRunContext& ctx, const TMFCDetails& details, double flow, bool accepted) {
+    if (accepted)
         RunLog(ctx, details.MFCName + " flow set to :" + FormatGeneral(flow) + " g/min");
     else
         RunLog(ctx, "Failed to set " + details.MFCName + " flow to :" + FormatGeneral(flow) + " g/min");
-    return ok;
 }
 
 void StopAndKillThread(TRunContext& ctx) {
@@ -433,6 +590,10 @@ void ButtonApplyClick(TRunContext& ctx) {
     ctx.ThreadData.SomethingToTell = false;
     m.FlowStatus.Reset();
     ctx.StopCause = TStopCause::scNone;
+    // Results of an earlier run's exchanges, should any still come, count for nothing here.
+    ctx.Pending.Segment += 1;
+    ctx.Pending.B.Reset();
+    ctx.Pending.Pump.Reset();
     ctx.OutageSinceA = -1;
     ctx.OutageSinceB = -1;
     m.CurrentStep = 0;
@@ -477,48 +638,9 @@ void ButtonStopClick(TRunContext& ctx) {
     m.Form.ButtonSegmentDelete.SetEnabled(true);
 }
 
-void StopMixer(TRunContext& ctx) {
-    TMixer& m = ctx.Mixer;
+void StopMixer(TRunContext& ctx) { StopProcedureTick(ctx); }
 
-    // The pump first, so that no fluid is dosed into a stream that no longer carries it away;
-    // the worker keeps gas A on target meanwhile.
-    const TPumpOutcome pump = StopPump(ctx);
-    LogPumpMessages(ctx, pump);
-    const bool fluidStopped = pump.Ok;
-    SetupFeedback(ctx, FormatDateTime("hh:nn:ss.zzz", NowOf(ctx)) +
-                           (fluidStopped ? " Pump stopped" : " Failed to stop pump"));
-
-    StopAndKillThread(ctx);
-
-    bool mfcAStopped = false;
-    if (WriteSetPoint(m.MFCADetails, 0)) {
-        m.FlowStatus.MFCA = 0;
-        RunLog(ctx, "MFC A commanded to stop");
-        ctx.Clk.SleepMs(20);
-        mfcAStopped = true;
-    }
-    bool mfcBStopped = false;
-    if (WriteSetPoint(m.MFCBDetails, 0)) {
-        RunLog(ctx, "MFC B commanded to stop");
-        ctx.Clk.SleepMs(20);
-        mfcBStopped = true;
-    }
-
-    if (fluidStopped && mfcAStopped && mfcBStopped) {
-        m.MixerState = TMixerState::msReady;
-        m.Form.RzLEDDisplay1.SetCaption("Stopped");
-        m.PumpDetails.Status = "@";
-        return;
-    }
-    auto tf = [](bool v) { return std::string(v ? "True" : "False"); };
-    RunLog(ctx, "Could not stop flow!");
-    RunLog(ctx, "  MFC A stopped: " + tf(mfcAStopped));
-    RunLog(ctx, "  MFC B stopped: " + tf(mfcBStopped));
-    RunLog(ctx, "  Fluid stopped: " + tf(fluidStopped));
-    m.Form.SetCaption(CouldNotStopFlow);
-    m.Form.RzLEDDisplay1.SetCaption(CouldNotStopFlow);
-    m.MixerState = TMixerState::msStopFailed;
-}
+bool StopProcedureRunning(const TRunContext& ctx) { return ctx.Pending.StopPhase != TStopPhase::spNone; }
 
 void Tick(TRunContext& ctx, bool& Done) {
     Done = false;
@@ -536,15 +658,9 @@ void Tick(TRunContext& ctx, bool& Done) {
         case TMixerState::msStopFailed:
             form.RzLEDDisplay1.SetCaption("Cannot stop flow. Manually power off the mixer.");
             break;
-        case TMixerState::msStopping: {
-            const std::string& shown = form.RzLEDDisplay1.Caption();
-            if (shown.compare(0, 8, "Stopping") == 0 && shown.size() >= 8)
-                form.RzLEDDisplay1.SetCaption(shown + ".");
-            else
-                form.RzLEDDisplay1.SetCaption("Stopping");
+        case TMixerState::msStopping:
             StopMixer(ctx);
             break;
-        }
         case TMixerState::msReady:
             for (int i = 0; i < 4; ++i) form.StatusBar1.SetPanel(i, "");
             SetLockedPages(form, true);
@@ -553,6 +669,7 @@ void Tick(TRunContext& ctx, bool& Done) {
             OperatingPass(ctx);
             break;
     }
+    if (ctx.OnTick) ctx.OnTick();
 }
 
 void Timer1Timer(TRunContext& ctx) {

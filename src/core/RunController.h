@@ -17,10 +17,12 @@
 // A run has ended when MixerState is msReady or msStopFailed after it was msOperating, and
 // WorkerRunning(run) is false.
 //
-// The tick's and the stop procedure's instrument exchanges (MFC B's set-point, the pump) run on a
-// helper thread while the main thread goes on serving the worker's hand-overs, so that a new
-// segment's gas A and a stop request reach the worker within one of its passes however long those
-// exchanges take. The hand-over observers may therefore be called while a tick is under way.
+// The tick never waits for an instrument: it starts the segment's exchanges (MFC B's set-point,
+// the pump's command) and the stop procedure's, through the context's exchange executor, and takes
+// their results on later ticks (TickStep.h says what a tick does, in order). So Stop, a new
+// segment's gas A for the worker and the worker's hand-overs are served at once however long an
+// exchange takes, and no handler runs inside another. The stop procedure runs over several ticks:
+// MixerState stays msStopping until it ends in msReady or msStopFailed.
 //
 // No routine here waits for the operator: refusals of Start and Stop are message boxes of the
 // mixer's Dialogs (the window shows them; headless callers give a Dialogs that prints), and every
@@ -31,10 +33,13 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
+#include "support/ExchangeExecutor.h"
 #include "core/MainThreadHandOver.h"
 #include "core/RunDataFile.h"
 #include "core/ThreadData.h"
+#include "core/TickStep.h"
 #include "devices/PSD4_Interface.h"
 #include "state/MixerState.h"
 #include "support/Clock.h"
@@ -81,6 +86,33 @@ enum class TStopCause : uint8_t {
 // comes before gas A is stopped, at a fraction of a second instead of two exchanges of at least a
 // third of a second each; the read-out time-out stays the pump's second.
 inline constexpr TPumpPortTiming RunPumpTiming{20, 1000};
+
+// A pump action's outcome, with the driver's messages for the run log: they are collected on the
+// exchange's thread and told on the main thread when the result is taken.
+struct TPumpOutcome {
+    bool Ok = false;
+    std::vector<std::string> Messages;
+};
+
+// The exchanges the tick and the stop procedure have under way, and what they stand for.
+struct TTickExchanges {
+    // Counts segment changes of the run: a result that comes in after its segment is over is told,
+    // but does not count for the next one.
+    int64_t Segment = 0;
+    TExchangeTicket<bool> B;
+    double BFlow = 0;
+    int64_t BSegment = 0;
+    TExchangeTicket<TPumpOutcome> Pump;
+    std::string PumpCommand;
+    int64_t PumpSegment = 0;
+    // The stop procedure.
+    TStopPhase StopPhase = TStopPhase::spNone;
+    TExchangeTicket<TPumpOutcome> StopPump;
+    TExchangeTicket<bool> StopJob;  // a zero set-point
+    bool FluidStopped = false;
+    bool MFCAStopped = false;
+    bool MFCBStopped = false;
+};
 
 struct TRunContext {
     explicit TRunContext(TMixer& mixer, TMainThreadHandOver& handOver, Clock& clock = SystemClock());
@@ -137,6 +169,17 @@ struct TRunContext {
     double OutageSinceA = -1;
     double OutageSinceB = -1;
 
+    // Called on the main thread at the end of every tick, in every state (a heartbeat: the tick
+    // never waits for an instrument, so a tick that does not come means a frozen program).
+    std::function<void()> OnTick;
+
+    // Where the tick's and the stop procedure's exchanges run: one thread per port of this
+    // context unless another executor is given (tests give TInlineExchanges to follow them tick
+    // by tick).
+    TExchangeExecutor* Exchanges = nullptr;
+    TPortThreads OwnExchanges;
+    TTickExchanges Pending;
+
     // Internal: the random waits of the stop procedure.
     std::minstd_rand Random{20240229};
 };
@@ -149,15 +192,19 @@ void ButtonStopClick(TRunContext& ctx);
 void Timer1Timer(TRunContext& ctx);
 // One tick by MixerState. Done is false while it runs and true on every exit.
 void Tick(TRunContext& ctx, bool& Done);
-// The stop procedure: pump, worker, MFC A and MFC B; msReady or msStopFailed.
+// One step of the stop procedure (pump, worker, MFC A and MFC B; then msReady or msStopFailed),
+// run by each tick in msStopping.
 void StopMixer(TRunContext& ctx);
+// True while a stop procedure is under way (begun and not concluded).
+bool StopProcedureRunning(const TRunContext& ctx);
 // Stops any previous worker, then makes a new one (not started).
 void StartThread(TRunContext& ctx);
 // Asks the worker to stop, serves its hand-overs until it has ended, and frees it.
 void StopAndKillThread(TRunContext& ctx);
-// Writes `flow` (g/min) to the set-point register of the controller; true when it was accepted.
-// Logs the outcome to the run log.
-bool SetMFCFlow(TRunContext& ctx, TMFCDetails details, double flow);
+// Starts writing `flow` (g/min) to the set-point register of the controller; the ticket's result
+// is true when it was accepted. TellSetMFCFlow logs the outcome to the run log.
+TExchangeTicket<bool> SetMFCFlow(TRunContext& ctx, TMFCDetails details, double flow);
+void TellSetMFCFlow(TRunContext& ctx, const TMFCDetails& details, double flow, bool accepted);
 
 // True between Start and the end of the stop procedure (a worker exists).
 bool WorkerRunning(const TRunContext& ctx);

@@ -199,7 +199,10 @@ bool TPSD4::Stop() {
         // answered without a status, may still be moving.
         if (answered && !Busy) return State == EnumPumpState::ps_No_error;
         if (fClock.MonotonicSeconds() - start > 5.0) return false;
-        fClock.SleepMs(100);
+        for (int slept = 0; slept < 100; slept += 10) {
+            if (Abandon && Abandon->load()) return false;
+            fClock.SleepMs(10);
+        }
         answered = SendCommand(terminated ? "Q" : "T", response, true);
         terminated = terminated || answered;
     }

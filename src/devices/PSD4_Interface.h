@@ -10,6 +10,7 @@
 // terminal in moirexctl), so that no exchange can wait for a click in the middle of a tick or of
 // the stop procedure.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -102,6 +103,9 @@ public:
     TSerialPort* COM() const { return fCOM.get(); }
 
     TPumpPortTiming PortTiming;
+    // When set and true, Stop gives up between its exchanges (false: nothing known to have
+    // stopped): a stop procedure that needs the line takes over from a stop that is under way.
+    const std::atomic<bool>* Abandon = nullptr;
 
     // Makes the port object for aCOMPort and sends the connect query "/1?22"; true and
     // ps_Connected when the pump answers "/0`255" (at rest, no error) or the same with another

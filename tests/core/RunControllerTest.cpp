@@ -262,7 +262,12 @@ TEST_F(RunControllerTest, StopInSimulationOnlyTells) {
 
 // ---- On the emulator ---------------------------------------------------------------------------
 
-using RunControllerEmulatorTest = RunOnEmulator;
+// Followed one tick at a time: each exchange runs at once, inside the tick that starts it.
+class RunControllerEmulatorTest : public RunOnEmulator {
+protected:
+    RunControllerEmulatorTest() { ctx.Exchanges = &inlineExchanges; }
+    TInlineExchanges inlineExchanges;
+};
 
 TEST_F(RunControllerEmulatorTest, ZeroLengthSegmentWithoutFluidOrGasB) {
     mixer.StepProgram = {Segment(0, 0.01f, 1, 0, ""), Segment(1, 0.01f, 1, 0.02f, "")};
