@@ -1,6 +1,10 @@
 #include "core/SetupPage.h"
 
 #include "config/ConfigFile.h"
+
+#include <exception>
+#include <memory>
+
 #include "config/WindowBusy.h"
 #include "core/RunBringUp.h"
 #include "core/SegmentProgram.h"
@@ -23,15 +27,6 @@ void FillGasList(const TMFCDetails& details, TListBox& list) {
         if (e.NameShort.empty()) break;
         list.AddItem(e.NameOwn, k);
     }
-}
-
-// Validation of one controller on the selected port of its list.
-void ValidateOnSelectedPort(TSetupContext& ctx, TMFCDetails& details, const TListBox& ports, uint32_t address,
-                            int32_t cull, bool isMFCB, TListBox& gases) {
-    TMemo& memo = ctx.Mixer.Form.MemoSetupFeedback;
-    if (ValidateController(details, ports.SelectedText(), address, cull, isMFCB,
-                           [&](const std::string& line) { memo.Add(line); }, ctx.InstrumentClk()))
-        FillGasList(details, gases);
 }
 
 // The gas of one controller from its list's selection; false when the switch was not confirmed.
@@ -122,14 +117,79 @@ bool PumpFindInitHamilton(TSetupContext& ctx, const std::string& Port) {
         ctx.Instruments.Timing);
 }
 
+namespace {
+
+// What Validate reads from the window at the click, and what its instrument work finds.
+struct TValidation {
+    std::string PumpPort;  // empty: no pump port selected
+    std::string PortA, PortB;
+    TMFCDetails A, B;
+    int32_t CullA = 0, CullB = 0;
+    bool PumpFound = false;
+};
+
+// The instrument work of Validate: the pump check and both controllers' read-out. Touches no
+// window state: feedback lines and pump messages go through `line` and `message`.
+void ValidateInstruments(TValidation& v, Clock& clock, const TPumpPortTiming& timing,
+                         const std::function<void(const std::string&)>& line,
+                         const std::function<void(const std::string&)>& message) {
+    v.PumpFound = !v.PumpPort.empty() && PumpFindInitHamilton(v.PumpPort, message, clock, timing);
+    v.A.Validated = false;
+    v.B.Validated = false;
+    if (!v.PortA.empty()) ValidateController(v.A, v.PortA, 1, v.CullA, false, line, clock);
+    if (!v.PortB.empty()) ValidateController(v.B, v.PortB, 2, v.CullB, true, line, clock);
+}
+
+// The end of Validate, on the main thread.
+void FinishValidation(TSetupContext& ctx, const TValidation& v) {
+    TMixer& mixer = ctx.Mixer;
+    TForm1& f = mixer.Form;
+    struct TEnableOnExit {
+        TSetupContext& ctx;
+        ~TEnableOnExit() {
+            ctx.Validating = false;
+            FormDisable(ctx.Mixer.Form, false);
+        }
+    } enable{ctx};
+    if (v.PumpFound) {
+        f.CheckBoxPump.SetChecked(true);
+        mixer.PumpDetails.Port = v.PumpPort;
+        f.EditDebugCOMPort.SetText(mixer.PumpDetails.Port);
+    } else {
+        f.CheckBoxPump.SetChecked(false);
+        mixer.PumpDetails.Port.clear();
+    }
+    // The controllers' details as read; a controller whose port was not selected keeps its own.
+    if (!v.PortA.empty()) mixer.MFCADetails = v.A;
+    else mixer.MFCADetails.Validated = false;
+    if (!v.PortB.empty()) mixer.MFCBDetails = v.B;
+    else mixer.MFCBDetails.Validated = false;
+    if (mixer.MFCADetails.Validated) FillGasList(mixer.MFCADetails, f.ListBox1);
+    if (mixer.MFCBDetails.Validated) FillGasList(mixer.MFCBDetails, f.ListBox2);
+
+    const bool both = mixer.MFCADetails.Validated && mixer.MFCBDetails.Validated;
+    f.CheckBoxMFC.SetChecked(both);
+    // The feedback reaches the log even when the save below fails.
+    if (FormLogger().Enabled) {
+        for (const std::string& line : f.MemoSetupFeedback.Lines()) FormLogger().Send(line);
+    }
+    if (both)
+        INISaveAndApply(mixer);
+    else
+        ProcessMixerClaim().Release();  // nothing validated to be master of
+}
+
+}  // namespace
+
 void ButtonSetupValidateClick(TSetupContext& ctx) {
     TMixer& mixer = ctx.Mixer;
     TForm1& f = mixer.Form;
+    if (ctx.Validating) return;  // the window is disabled until the validation under way ends
     f.CheckBoxPump.SetChecked(false);
     f.CheckBoxMFC.SetChecked(false);
     f.CheckBoxGas.SetChecked(false);
     f.MemoSetupFeedback.Clear();
-    if (ctx.ProcessPendingEvents) ctx.ProcessPendingEvents();
+    if (ctx.ProcessPendingEvents && !ctx.Work) ctx.ProcessPendingEvents();
     ClearStepProgram(mixer);
 
     const int pump = f.ListBoxPortPump.ItemIndex();
@@ -151,37 +211,67 @@ void ButtonSetupValidateClick(TSetupContext& ctx) {
     }
 
     mixer.MixerState = TMixerState::msSimulation;
-    TWindowBusy busy(f);
+    FormDisable(f, true);
+    ctx.Validating = true;
     f.ListBox1.Clear();
     f.ListBox2.Clear();
 
-    if (pump >= 0 && PumpFindInitHamilton(ctx, f.ListBoxPortPump.SelectedText())) {
-        f.CheckBoxPump.SetChecked(true);
-        mixer.PumpDetails.Port = f.ListBoxPortPump.SelectedText();
-        f.EditDebugCOMPort.SetText(mixer.PumpDetails.Port);
-    } else {
-        f.CheckBoxPump.SetChecked(false);
-        mixer.PumpDetails.Port.clear();
+    auto v = std::make_shared<TValidation>();
+    if (pump >= 0) v->PumpPort = f.ListBoxPortPump.SelectedText();
+    if (a >= 0) v->PortA = f.ListBoxPortMFC1.SelectedText();
+    if (b >= 0) v->PortB = f.ListBoxPortMFC2.SelectedText();
+    v->A = mixer.MFCADetails;
+    v->B = mixer.MFCBDetails;
+    v->CullA = mixer.DynamicRangeCullA;
+    v->CullB = mixer.DynamicRangeCullB;
+    Clock& clock = ctx.InstrumentClk();
+    const TPumpPortTiming timing = ctx.Instruments.Timing;
+
+    if (!ctx.Work) {
+        try {
+            ValidateInstruments(*v, clock, timing, [&](const std::string& line) { f.MemoSetupFeedback.Add(line); },
+                                [&](const std::string& message) { mixer.Dlg.ShowMessage(message); });
+        } catch (...) {
+            ctx.Validating = false;
+            FormDisable(f, false);
+            throw;
+        }
+        FinishValidation(ctx, *v);
+        return;
     }
 
-    mixer.MFCADetails.Validated = false;
-    mixer.MFCBDetails.Validated = false;
-    if (a >= 0)
-        ValidateOnSelectedPort(ctx, mixer.MFCADetails, f.ListBoxPortMFC1, 1, mixer.DynamicRangeCullA, false, f.ListBox1);
-    if (b >= 0)
-        ValidateOnSelectedPort(ctx, mixer.MFCBDetails, f.ListBoxPortMFC2, 2, mixer.DynamicRangeCullB, true, f.ListBox2);
-
-    const bool both = mixer.MFCADetails.Validated && mixer.MFCBDetails.Validated;
-    f.CheckBoxMFC.SetChecked(both);
-    // The feedback reaches the log even when the save below fails.
-    if (FormLogger().Enabled) {
-        for (const std::string& line : f.MemoSetupFeedback.Lines()) FormLogger().Send(line);
-    }
-    if (both)
-        INISaveAndApply(mixer);
-    else
-        ProcessMixerClaim().Release();  // nothing validated to be master of
+    // Off the main thread: each line and message is handed to the main thread as it comes (the
+    // job waits for it, so a message box is answered before the validation goes on), and the end
+    // runs there too. A closed hand-over (the window is going) ends the job's reports.
+    TMainThreadHandOver& main = ctx.Run.HandOver;
+    f.MemoSetupFeedback.Add("Validating the selected ports...");
+    auto finish = [&ctx, v] { FinishValidation(ctx, *v); };
+    ctx.Work->Post(
+        "Setup page",
+        [v, &clock, timing, &main, &ctx, finish] {
+            TMemo& memo = ctx.Mixer.Form.MemoSetupFeedback;
+            Dialogs& dlg = ctx.Mixer.Dlg;
+            try {
+                ValidateInstruments(
+                    *v, clock, timing,
+                    [&](const std::string& line) { main.invokeAndWait([&memo, line] { memo.Add(line); }); },
+                    [&](const std::string& message) { main.invokeAndWait([&dlg, message] { dlg.ShowMessage(message); }); });
+            } catch (const std::exception& e) {
+                const std::string what = e.what();
+                main.invokeAndWait([&dlg, what] { dlg.ShowError(what); });
+            } catch (...) {
+            }
+            try {
+                main.invokeAndWait(finish);
+            } catch (const std::exception& e) {
+                const std::string what = e.what();
+                main.invokeAndWait([&dlg, what] { dlg.ShowError(what); });
+            }
+        },
+        [&main, finish] { main.invokeAndWait(finish); });
 }
+
+bool SetupWorkRunning(const TSetupContext& ctx) { return ctx.Validating; }
 
 void ListBox1Click(TSetupContext& ctx, const TControl& sender) {
     TMixer& mixer = ctx.Mixer;

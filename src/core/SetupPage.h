@@ -8,6 +8,12 @@
 // The window is disabled while the instruments are spoken to and enabled again on every way out:
 // a refusal, a failed save or an exception. Pump messages of these presses are the operator's own
 // and are shown as message boxes.
+//
+// Validate's instrument work runs off the main thread when the context has a work executor (the
+// window): the handler returns at once with the window disabled, the feedback lines and pump
+// messages reach the window through the run's hand-over as they come, and the end of the
+// validation (check boxes, gas lists, the configuration saved, the window enabled) runs on the
+// main thread. Without one (moirexctl, most tests) the same steps run inside the click.
 
 #include <functional>
 #include <memory>
@@ -19,6 +25,7 @@
 #include "devices/PSD4_Interface.h"
 #include "form/Controls.h"
 #include "state/MixerState.h"
+#include "support/ExchangeExecutor.h"
 #include "support/Clock.h"
 #include "support/Log.h"
 
@@ -44,6 +51,10 @@ struct TSetupContext {
     std::function<void()> ProcessPendingEvents;
     // The log destination made by start-up, kept for the life of the window.
     std::unique_ptr<TCodeSiteDestination> LogDestination;
+    // Where Validate's instrument work runs; null: inside the click.
+    TExchangeExecutor* Work = nullptr;
+    // True from Validate's click until its end has run on the main thread.
+    bool Validating = false;
 
     Clock& InstrumentClk() const { return Instruments.Clk ? *Instruments.Clk : SystemClock(); }
 };
@@ -59,6 +70,8 @@ void ListBoxPortMFC1Click(TMixer& mixer);
 // "Validate": the pump check, both controllers' read-out and gas lists, the configuration saved
 // when both controllers were found.
 void ButtonSetupValidateClick(TSetupContext& ctx);
+// True while Validate's instrument work is under way (the window is disabled meanwhile).
+bool SetupWorkRunning(const TSetupContext& ctx);
 // The pump check of validation on `Port`, with the page's clock and pump timing.
 bool PumpFindInitHamilton(TSetupContext& ctx, const std::string& Port);
 // A gas chosen in ListBox1 (MFC A) or ListBox2 (MFC B), told apart by the sender.
