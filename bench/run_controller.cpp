@@ -61,9 +61,17 @@ struct SegmentFigures {
     double target_g = 0;
     double seconds = 0;
     bool stopped = false;
+    // From the program's end ("Tick:Stop") or from Stop to MFC A's zero set-point on the wire.
+    double toZeroMs = -1;
+    // From Stop to the tick that begins the stop procedure (its pump stop queued on the line).
+    double stopBeginsMs = -1;
+    double stopToPumpLineMs = -1;  // from Stop to the stop procedure's pump line in the feedback
 };
 
-SegmentFigures RunSegment(moirex::TMixer& mixer, moirex::sim::Emulator& emu, int64_t gasA_ugpm, int64_t gasB_ugpm) {
+// stopAfterSeconds > 0: Stop is pressed that long after Start, with the pump stuck busy from the
+// start (its exchanges never end by themselves within the pump's five seconds).
+SegmentFigures RunSegment(moirex::TMixer& mixer, moirex::sim::Emulator& emu, int64_t gasA_ugpm, int64_t gasB_ugpm,
+                          double stopAfterSeconds = 0) {
     SegmentFigures fig;
     moirex::Clock& clock = moirex::SystemClock();
     mixer.StepProgram.clear();
@@ -79,14 +87,21 @@ SegmentFigures RunSegment(moirex::TMixer& mixer, moirex::sim::Emulator& emu, int
     moirex::TQueuedHandOver handOver;
     moirex::TRunContext run(mixer, handOver, clock);
     bool segmentOver = false;
-    double massAtStart = 0, massAtEnd = 0, startSeconds = 0, lastHandOver = -1;
+    double massAtStart = 0, massAtEnd = 0, startSeconds = 0, lastHandOver = -1, endSeconds = -1;
     uint64_t reqA0 = 0, reqB0 = 0;
     run.OnLogLine = [&](const moirex::TMemo&, const std::string& line) {
         if (!segmentOver && line.find("Tick:Stop") != std::string::npos) {
             segmentOver = true;
+            endSeconds = clock.MonotonicSeconds();
             massAtEnd = emu.Mfc(Instrument::MfcA).MassDelivered_g;
             fig.seconds = clock.MonotonicSeconds() - startSeconds;
         }
+    };
+    run.OnLogLine = [&, logLine = run.OnLogLine](const moirex::TMemo& memo, const std::string& line) {
+        logLine(memo, line);
+        if (endSeconds >= 0 && fig.stopToPumpLineMs < 0 &&
+            (line.find(" Pump stopped") != std::string::npos || line.find(" Failed to stop pump") != std::string::npos))
+            fig.stopToPumpLineMs = (clock.MonotonicSeconds() - endSeconds) * 1000;
     };
     run.OnHandOver = [&](const moirex::THandOverReadings&) {
         const double now = clock.MonotonicSeconds();
@@ -117,8 +132,27 @@ SegmentFigures RunSegment(moirex::TMixer& mixer, moirex::sim::Emulator& emu, int
         std::printf("  the run did not start\n");
         return fig;
     }
+    if (stopAfterSeconds > 0) emu.SetPumpStuckBusy(true);
+    bool pressed = false;  // Stop was pressed just now
+    auto watch = [&] {
+        const double now = clock.MonotonicSeconds();
+        if (endSeconds >= 0 && fig.toZeroMs < 0 && emu.Mfc(Instrument::MfcA).SetPoint == 0.0f)
+            fig.toZeroMs = (now - endSeconds) * 1000;
+        if (endSeconds >= 0 && fig.stopBeginsMs < 0 && moirex::StopProcedureRunning(run))
+            fig.stopBeginsMs = (now - endSeconds) * 1000;
+        if (stopAfterSeconds > 0 && !segmentOver && now - startSeconds >= stopAfterSeconds) {
+            segmentOver = true;
+            endSeconds = now;
+            massAtEnd = emu.Mfc(Instrument::MfcA).MassDelivered_g;
+            fig.seconds = now - startSeconds;
+            moirex::ButtonStopClick(run);
+            pressed = true;
+        }
+    };
     double nextTick = clock.MonotonicSeconds();
     while (true) {
+        watch();
+        pressed = false;
         handOver.processPending();
         const bool accepted = mixer.MixerState == moirex::TMixerState::msOperating && run.ThreadData.StepMFCASet &&
                               run.ThreadData.StepMFCBSet && run.ThreadData.StepPumpSet;
@@ -133,10 +167,13 @@ SegmentFigures RunSegment(moirex::TMixer& mixer, moirex::sim::Emulator& emu, int
         double now = clock.MonotonicSeconds();
         if (nextTick < now - 0.5) nextTick = now;
         while (now < nextTick) {
-            if (handOver.WaitForPending(static_cast<int64_t>((nextTick - now) * 1000) + 1)) handOver.processPending();
+            if (handOver.WaitForPending(1)) handOver.processPending();
+            watch();
+            if (pressed) break;  // Stop was pressed: the next tick at once, as moirexctl run does
             now = clock.MonotonicSeconds();
         }
     }
+    emu.SetPumpStuckBusy(false);
     fig.stopped = mixer.MixerState == moirex::TMixerState::msReady;
     // The flow decays after the zero set-point: let it settle before reading the stop's share.
     clock.SleepMs(3000);
@@ -165,6 +202,9 @@ void Report(const char* mode, const SegmentFigures& f) {
     const Stats tick = Of(f.tickMs);
     std::printf("  operating tick (instruments accepted)  median %.3f ms  worst %.3f ms  (%zu ticks)\n", tick.median,
                 tick.worst, tick.n);
+    std::printf("  from %s to the stop procedure's first tick %.0f ms, to its pump line %.0f ms, to MFC A's zero set-point %.0f ms\n",
+                f.stopBeginsMs >= 0 && f.seconds < kSegmentSeconds ? "Stop" : "the program's end", f.stopBeginsMs,
+                f.stopToPumpLineMs, f.toZeroMs);
     std::printf("  stop confirmed: %s\n", f.stopped ? "yes" : "NO");
 }
 
@@ -194,9 +234,11 @@ int main() {
     Report("Constant (gas A 10000 ug/min)", constant);
     const SegmentFigures pulsed = RunSegment(mixer, emu, 200, 20000);
     Report("Pulsed (gas A 200 ug/min)", pulsed);
+    const SegmentFigures stuck = RunSegment(mixer, emu, 10000, 20000, 8);
+    Report("Stop after 8 s, the pump stuck busy (constant, gas A 10000 ug/min)", stuck);
 
     emu.Stop();
     std::error_code ec;
     fs::remove_all(work, ec);
-    return constant.stopped && pulsed.stopped ? 0 : 1;
+    return constant.stopped && pulsed.stopped ? 0 : 1;  // the stuck pump's stop is not confirmed
 }

@@ -158,14 +158,30 @@ void Stall(TTimedApplication& qapp, int seconds) {
     app.Window().show();
     if (!QTest::qWaitForWindowExposed(&app.Window())) std::fputs("window not exposed\n", stderr);
 
-    QElapsedTimer validate;
-    validate.start();
-    f.ButtonSetupValidate.Click();
-    const double validateMs = validate.nsecsElapsed() / 1e6;
+    // The longest event of the loop while `work` runs and until `done`.
+    auto longestStall = [&](const std::function<void()>& work, const std::function<bool()>& done, double& clickMs) {
+        qapp.stalls.clear();
+        qapp.timing = true;
+        QElapsedTimer t;
+        t.start();
+        work();
+        clickMs = t.nsecsElapsed() / 1e6;
+        while (!done() && t.elapsed() < 120000) QTest::qWait(5);
+        qapp.timing = false;
+        double worst = clickMs;
+        for (const auto& st : qapp.stalls) worst = std::max(worst, st.Ms);
+        qapp.stalls.clear();
+        return std::make_pair(worst, t.elapsed());
+    };
+    double validateMs = 0;
+    const auto validate = longestStall([&] { f.ButtonSetupValidate.Click(); },
+                                       [&] { return !moirex::SetupWorkRunning(app.Setup()); }, validateMs);
     for (moirex::TListBox* list : {&f.ListBox1, &f.ListBox2}) {
         list->SetItemIndex(list == &f.ListBox1 ? 1 : 0);
         list->Click();
     }
+    double applyMs = 0;
+    const auto apply = longestStall([&] { f.ButtonApplyPumpAndFluid.Click(); }, [&] { return f.Enabled(); }, applyMs);
     if (app.Mixer().MixerState != moirex::TMixerState::msReady) {
         std::printf("stall: the instruments were not set up; no run. The Setup page said:\n%s\n",
                     f.MemoSetupFeedback.Text().c_str());
@@ -205,7 +221,16 @@ void Stall(TTimedApplication& qapp, int seconds) {
     std::printf("run of %d s on the paced emulator (ended %s after %.0f s, %ld events, %d readings):\n", seconds,
                 app.Mixer().MixerState == moirex::TMixerState::msReady ? "ready" : "NOT ready",
                 run.elapsed() / 1000.0, qapp.events, f.RtDoubleVectorTime.Count() + 0);
-    std::printf("  Validate click (before the run) blocked the loop %.0f ms\n", validateMs);
+    std::printf("  Validate (before the run): the click took %.0f ms, the longest stall of the loop until it ended %.0f ms (%.1f s in all)\n",
+                validateMs, validate.first, validate.second / 1000.0);
+    std::printf("  \"Apply and save\" (pump found): the click took %.0f ms, the longest stall until it ended %.0f ms (%.1f s in all)\n",
+                applyMs, apply.first, apply.second / 1000.0);
+    double runWorst = 0, stopWorst = 0;
+    for (const auto& st : qapp.stalls) {
+        if (st.What.contains("msOperating")) runWorst = std::max(runWorst, st.Ms);
+        else stopWorst = std::max(stopWorst, st.Ms);
+    }
+    std::printf("  longest stall while operating %.1f ms, while stopping and after %.1f ms\n", runWorst, stopWorst);
     const size_t top = std::min<size_t>(5, qapp.stalls.size());
     for (size_t i = 0; i < top; ++i)
         std::printf("  longest stalls #%zu: %.1f ms, %s\n", i + 1, qapp.stalls[i].Ms, qPrintable(qapp.stalls[i].What));

@@ -1,6 +1,7 @@
 #include "config/ConfigFile.h"
 
 #include <array>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -312,11 +313,60 @@ void ButtonApplyPumpAndFluidClick(TMixer& mixer, const TPumpToolAccess& access) 
         FluidFlowUpdate(mixer);
         return;
     }
-    if (f.CheckBoxPump.Checked() && f.ListBoxPortPump.ItemIndex() >= 0) {
+    const bool pumpWork = f.CheckBoxPump.Checked() && f.ListBoxPortPump.ItemIndex() >= 0;
+    Clock& clock = access.Clk ? *access.Clk : SystemClock();
+    if (pumpWork && access.Work && access.OnMainThread) {
+        // The pump's re-initialisation runs off the main thread; its lines and messages reach the
+        // window as they come, and the end runs on the main thread, where the window is enabled.
+        FormDisable(f, true);
+        f.MemoSetupFeedback.Add("Applying: the pump is re-initialised...");
+        const std::string port = f.ListBoxPortPump.SelectedText();
+        const TPumpPortTiming timing = access.Timing;
+        auto onMain = access.OnMainThread;
+        auto finish = [&mixer] {
+            struct TEnableOnExit {
+                TForm1& form;
+                ~TEnableOnExit() { FormDisable(form, false); }
+            } enable{mixer.Form};
+            SetFluidRange(mixer);
+            FluidFlowUpdate(mixer);
+        };
+        access.Work->Post(
+            "Apply and save",
+            [&mixer, &clock, port, timing, onMain, finish] {
+                // Lines for the memo, written on the main thread.
+                class TRelayedFeedback final : public TPumpFeedback {
+                public:
+                    TRelayedFeedback(TMemo& memo, std::function<void(std::function<void()>)> main) : memo_(memo), main_(std::move(main)) {}
+                    void AddLine(const std::string& line) override {
+                        main_([this, line] { MemoFeedback(memo_).AddLine(line); });
+                    }
+                    void ReplaceLastLine(const std::string& line) override {
+                        main_([this, line] { MemoFeedback(memo_).ReplaceLastLine(line); });
+                    }
+
+                private:
+                    TMemo& memo_;
+                    std::function<void(std::function<void()>)> main_;
+                } feedback(mixer.Form.MemoSetupFeedback, onMain);
+                try {
+                    TPSD4 pump([&](const std::string& message) { onMain([&] { mixer.Dlg.ShowMessage(message); }); },
+                               clock);
+                    pump.PortTiming = timing;
+                    pump.PumpFindInit(port, feedback);
+                } catch (const std::exception& e) {
+                    const std::string what = e.what();
+                    onMain([&mixer, what] { mixer.Dlg.ShowError(what); });
+                }
+                onMain(finish);
+            },
+            [onMain, finish] { onMain(finish); });
+        return;
+    }
+    if (pumpWork) {
         TWindowBusy busy(f);
         MemoFeedback feedback(f.MemoSetupFeedback);
-        TPSD4 pump([&](const std::string& message) { mixer.Dlg.ShowMessage(message); },
-                   access.Clk ? *access.Clk : SystemClock());
+        TPSD4 pump([&](const std::string& message) { mixer.Dlg.ShowMessage(message); }, clock);
         pump.PortTiming = access.Timing;
         pump.PumpFindInit(f.ListBoxPortPump.SelectedText(), feedback);
     }

@@ -7,6 +7,9 @@
 #include "devices/PSD4_Interface.h"
 #include "state/MixerState.h"
 #include "support/Clock.h"
+#include "support/ExchangeExecutor.h"
+
+#include <functional>
 
 namespace moirex {
 
@@ -18,6 +21,11 @@ inline constexpr const char* OnlyWhenReady = "Only possible when mixer state is 
 struct TPumpToolAccess {
     TPumpPortTiming Timing;
     Clock* Clk = nullptr;  // SystemClock when null
+    // Where "Apply and save" runs its pump work off the main thread, and how that work has a
+    // routine run on the main thread while it waits (the run's hand-over). Both null: the work
+    // runs inside the click.
+    TExchangeExecutor* Work = nullptr;
+    std::function<void(std::function<void()>)> OnMainThread;
 };
 
 // "Send": the text of EditDebugCOMSend and a carriage return, to the port in EditDebugCOMPort.

@@ -13,6 +13,9 @@ TMoirexApp::TMoirexApp(TAppOptions options)
       run_(mixer_, handOver_),
       setup_(run_) {
     setup_.ProcessPendingEvents = ProcessPendingEvents;
+    setup_.Work = &setupWork_;
+    setup_.Instruments.Work = &setupWork_;
+    setup_.Instruments.OnMainThread = [this](std::function<void()> fn) { handOver_.invokeAndWait(std::move(fn)); };
     if (options.Tune) options.Tune(setup_);
     BindWindowHandlers(setup_);
     FormCreate(setup_);
@@ -42,6 +45,9 @@ TMoirexApp::~TMoirexApp() {
     // The window goes first (its observers stop), then any worker is stopped by the run context
     // while the hand-over still serves it.
     window_.reset();
+    // Instrument work still under way reports to nobody now: its hand-overs return at once, so
+    // that waiting for it cannot wait for this thread.
+    handOver_.Close();
 }
 
 }  // namespace moirex::ui

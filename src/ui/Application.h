@@ -56,6 +56,8 @@ private:
     TQtHandOver handOver_;
     TRunContext run_;
     TSetupContext setup_;
+    // Where Validate's instrument work runs, off the main thread. Ends before the set-up context.
+    TPortThreads setupWork_;
     std::unique_ptr<TMainWindow> window_;
 };
 

@@ -39,7 +39,6 @@ void TQtHandOver::Drain() {
 int TQtHandOver::processPending() {
     const int before = ran_;
     Drain();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     return ran_ - before;
 }
 

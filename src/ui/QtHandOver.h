@@ -22,8 +22,7 @@ public:
     TQtHandOver& operator=(const TQtHandOver&) = delete;
 
     bool invokeAndWait(std::function<void()> fn) override;
-    // Runs what is waiting and lets the event loop repaint meanwhile; operator input waits until
-    // the main thread is back in its loop, so no button runs inside the stop procedure.
+    // Runs what is waiting, and nothing else of the event loop: no handler runs inside another.
     int processPending() override;
 
     // Process end: every waiting and later invokeAndWait returns false without running.

@@ -153,6 +153,7 @@ protected:
         TForm1& f = app->Form;
         f.PageControl1.SetActivePageIndex(0);
         QTest::mouseClick(W<QPushButton>(f.ButtonSetupValidate), Qt::LeftButton);
+        ASSERT_TRUE(RunUntil([this] { return !SetupWorkRunning(app->Setup()); }, 20000));
         ASSERT_TRUE(f.CheckBoxPump.Checked());
         ASSERT_TRUE(f.CheckBoxMFC.Checked());
         ASSERT_GT(f.ListBox1.Count(), 0);
@@ -185,6 +186,29 @@ TEST_F(AppOnEmulator, ValidateThroughTheWidgetsEndsProperlySetUp) {
     EXPECT_TRUE(f.Enabled());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(W<QListWidget>(f.ListBox1)->currentRow(), 1);
+}
+
+// Validate's instrument work runs while the window goes on: the click returns at once with the
+// window disabled (busy cursor, a feedback line), and a click meanwhile does not land later.
+TEST_F(AppOnEmulator, ValidateLeavesTheWindowServedAndDisabledUntilItEnds) {
+    StartOnEmulator();
+    TForm1& f = app->Form;
+    emulator.SetDelayMs(Instrument::MfcA, 20);  // a read-out that takes its time
+    f.PageControl1.SetActivePageIndex(0);
+    QTest::mouseClick(W<QPushButton>(f.ButtonSetupValidate), Qt::LeftButton);
+    ASSERT_TRUE(SetupWorkRunning(app->Setup()));
+    EXPECT_FALSE(f.Enabled());
+    EXPECT_FALSE(W<QListWidget>(f.ListBoxPortPump)->isEnabled());
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(Feedback("Validating the selected ports..."));
+    // A click on another pump port meanwhile goes nowhere (it would undo the pump's check).
+    ClickRow(f.ListBoxPortPump, 0);
+    ASSERT_TRUE(RunUntil([this] { return !SetupWorkRunning(app->Setup()); }, 20000));
+    EXPECT_EQ(f.ListBoxPortPump.SelectedText(), emulator.PortPath(Instrument::Pump));
+    EXPECT_TRUE(f.CheckBoxPump.Checked());
+    EXPECT_TRUE(f.CheckBoxMFC.Checked());
+    EXPECT_TRUE(f.Enabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 // The operator's path to a run: validated, one segment of A, B and no fluid, started.
