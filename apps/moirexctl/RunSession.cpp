@@ -156,6 +156,11 @@ int RunSession::Run() {
                     std::cerr << "moirexctl run: stopped by the outage limit before the program's end" << std::endl;
                     status = ExitOutageStop;
                     break;
+                case moirex::TStopCause::scIdentity:
+                    std::cerr << "moirexctl run: stopped before the program's end: an instrument is not the one validated"
+                              << std::endl;
+                    status = ExitFailed;
+                    break;
                 case moirex::TStopCause::scStopButton: {
                     const int signal = firstStopSignal_();
                     std::cerr << "moirexctl run: stopped on a signal before the program's end" << std::endl;

@@ -13,6 +13,7 @@
 #include "core/TickStep.h"
 #include "core/Totalizer.h"
 #include "devices/PSD4_Interface.h"
+#include "devices/SerialLine.h"
 #include "devices/SerialPortVogtlin.h"
 #include "form/Dialogs.h"
 #include "form/Form.h"
@@ -215,10 +216,28 @@ TGasItem GasAOf(const TGasItem& segment) {
     return ComponentOr(byInstrument, "0");
 }
 
-// The outage limit: true when MFC A or MFC B has had no reading for longer than it; the run then
-// stops by itself (logged), as when Stop is pressed.
+// The run stops by itself (logged), as when Stop is pressed.
+void StopTheRun(TRunContext& ctx, TStopCause cause) {
+    TMixer& m = ctx.Mixer;
+    if (ctx.StopCause == TStopCause::scNone) ctx.StopCause = cause;
+    m.MixerState = TMixerState::msStopping;
+    m.FlowStatus.SegmentAverage = 0;
+    m.Form.RzLEDDisplay1.SetCaption("Stopping");
+}
+
+// True when the run must stop now: an instrument on one of the run's lines is not the one that
+// was validated (the line commands it no more), or MFC A or MFC B has had no reading for longer
+// than the outage limit.
 bool StopLimitsReached(TRunContext& ctx) {
     TMixer& m = ctx.Mixer;
+    for (const std::string* port : {&m.PumpDetails.Port, &m.MFCADetails.ComPortName, &m.MFCBDetails.ComPortName}) {
+        const std::shared_ptr<TSerialLine> line = port->empty() ? nullptr : LineOf(*port);
+        const std::string refusal = line ? line->IdentityRefusal() : std::string();
+        if (refusal.empty()) continue;
+        RunLog(ctx, refusal);
+        StopTheRun(ctx, TStopCause::scIdentity);
+        return true;
+    }
     const double now = ctx.Clk.MonotonicSeconds();
     auto track = [now](double& since, double reading) {
         if (reading != -1) since = -1;
@@ -231,10 +250,7 @@ bool StopLimitsReached(TRunContext& ctx) {
         if (since < 0 || now - since <= m.OutageStop_s) continue;
         RunLog(ctx, std::string(name) + " has not answered for " + FormatGeneral(m.OutageStop_s) +
                         " s (outage limit): the run stops");
-        if (ctx.StopCause == TStopCause::scNone) ctx.StopCause = TStopCause::scOutage;
-        m.MixerState = TMixerState::msStopping;
-        m.FlowStatus.SegmentAverage = 0;
-        m.Form.RzLEDDisplay1.SetCaption("Stopping");
+        StopTheRun(ctx, TStopCause::scOutage);
         return true;
     }
     return false;

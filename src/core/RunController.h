@@ -79,6 +79,7 @@ enum class TStopCause : uint8_t {
     scProgramEnd,  // the last segment's time ran out
     scStopButton,  // Stop
     scOutage,      // MFC A or MFC B did not answer for longer than the outage limit
+    scIdentity,    // an instrument on one of the run's ports is not the one validated
 };
 
 // The pump timing of a run: the pump answers within a few milliseconds, and the poll period only

@@ -7,6 +7,7 @@
 
 #include "RunControllerFixture.h"
 #include "core/MFCThread.h"
+#include "devices/PortClaim.h"
 
 namespace moirex::testing_run {
 namespace {
@@ -160,6 +161,32 @@ TEST_F(RunOnEmulator, StopDuringAStuckPumpBeginsTheStopProcedureAtTheNextTick) {
     EXPECT_FALSE(Logged("C Handled")) << LogText();
     EXPECT_EQ(emulator.Mfc(Instrument::MfcA).SetPoint, 0.0f);
     EXPECT_EQ(emulator.Mfc(Instrument::MfcB).SetPoint, 0.0f);
+}
+
+// With the ports claimed, the tick's set-point write to MFC B at each segment change and the
+// worker's reading of MFC B go through the one owner of the line, one after the other: no reading
+// of MFC B goes missing, though nothing is wrong with it.
+TEST_F(RunOnEmulator, NoMFCBReadingGoesMissingAtSegmentChanges) {
+    TMixerClaim claim("moirex test");
+    ASSERT_EQ(claim.Claim({mixer.PumpDetails.Port, mixer.MFCADetails.ComPortName, mixer.MFCBDetails.ComPortName}), "");
+    const double second = 1.0 / 3600;
+    for (float b : {0.02f, 0.03f, 0.01f, 0.025f, 0.015f, 0.02f})
+        mixer.StepProgram.push_back(Segment(second, 0.01f, 1, b, ""));
+    int missing = 0, readings = 0;
+    ctx.OnHandOver = [&](const THandOverReadings& r) {
+        if (r.Segment == 0) return;  // the stop procedure's
+        ++readings;
+        if (r.FlowStatus.MFCB == -1) ++missing;
+    };
+    followRealTime = true;
+    ButtonApplyClick(ctx);
+    ASSERT_TRUE(RunUntil([&] { return Idle() && !WorkerRunning(ctx); }, 30)) << LogText();
+    EXPECT_EQ(mixer.MixerState, TMixerState::msReady) << LogText();
+    EXPECT_EQ(Count("Tick:Next Step"), 5);
+    EXPECT_GT(readings, 10);
+    EXPECT_EQ(missing, 0) << LogText();
+    EXPECT_FALSE(Logged("Could not talk to MFC B")) << LogText();
+    EXPECT_FALSE(Logged("Failed to set MFC B")) << LogText();
 }
 
 }  // namespace
