@@ -683,6 +683,11 @@ void Tick(TRunContext& ctx, bool& Done) {
             break;
         case TMixerState::msOperating:
             OperatingPass(ctx);
+            // The program's end begins the stop procedure in the same tick: gas A, which the
+            // pump's stop comes before, stops a tick sooner.
+            if (m.MixerState == TMixerState::msStopping && ctx.StopCause == TStopCause::scProgramEnd &&
+                !StopProcedureRunning(ctx))
+                StopMixer(ctx);
             break;
     }
     if (ctx.OnTick) ctx.OnTick();
