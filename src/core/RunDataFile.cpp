@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "support/TextFormat.h"
+#include "support/Version.h"
 
 namespace moirex {
 
@@ -57,6 +58,8 @@ bool TRunDataFile::Open(const std::string& path, const std::string& recipe) {
         return false;
     }
     std::string head = "# Recipe: " + CsvText(recipe);
+    head += CRLF;
+    head += "# Moirex version: " + std::string(ProjectVersion());
     head += CRLF;
     head += RunDataHeader;
     head += CRLF;

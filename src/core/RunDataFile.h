@@ -3,6 +3,7 @@
 // kept next to the recipe file that describes it (the graph holds only the last few minutes).
 //
 //   # Recipe: Recipe 2026-12-10 09.15.02.txt
+//   # Moirex version: 0.1.0
 //   time,seconds,segment,MFCA,SegmentAverage,MFCB,MovingAverage,MovingAverageMinutes
 //   2026-12-10 09:15:03.250,0.812,1,0.0100,0.0099,0.0200,0.0100,0.05
 //

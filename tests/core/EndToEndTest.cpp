@@ -11,6 +11,7 @@
 
 #include "RunControllerFixture.h"
 #include "core/MFCPassRules.h"
+#include "support/Version.h"
 
 namespace moirex {
 namespace {
@@ -96,6 +97,8 @@ TEST_F(EndToEndTest, TwoSegmentsPulsedThenConstantEndReadyWithEveryFlowStopped) 
     std::ifstream dataIn(data);
     ASSERT_TRUE(std::getline(dataIn, line));
     EXPECT_EQ(line, "# Recipe: " + recipe.filename().string() + "\r");
+    ASSERT_TRUE(std::getline(dataIn, line));
+    EXPECT_EQ(line, "# Moirex version: " + std::string(ProjectVersion()) + "\r");
     ASSERT_TRUE(std::getline(dataIn, line));
     EXPECT_EQ(line, std::string(RunDataHeader) + "\r");
     int rows = 0;

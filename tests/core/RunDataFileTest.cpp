@@ -13,6 +13,8 @@
 #include <fstream>
 #include <string>
 
+#include "support/Version.h"
+
 namespace moirex {
 namespace {
 
@@ -42,6 +44,7 @@ TEST(RunDataFile, NamesItsRecipeAndHoldsOneRowPerReading) {
     }
     EXPECT_EQ(ReadAll(path),
               "# Recipe: Recipe 2026-12-10 09.15.02.txt\r\n"
+              "# Moirex version: " + std::string(ProjectVersion()) + "\r\n"
               "time,seconds,segment,MFCA,SegmentAverage,MFCB,MovingAverage,MovingAverageMinutes\r\n"
               "2026-12-10 09:15:03.250,0.813,1,0.01,0.0099999998,-1,1e-07,0.05\r\n"
               "2026-12-10 09:15:03.450,1.000,2,0.01,0.0099999998,-1,1e-07,0.05\r\n");
@@ -75,7 +78,8 @@ TEST(RunDataFile, ARowThatDoesNotFitIsTakenBackWhole) {
     TFlowStatus f;
     f.MFCA = 0.01;
     const std::string row = RunDataRow(EncodeDateTime(2026, 12, 10, 9, 15, 3, 250), 1, 1, f) + "\r\n";
-    const std::string head = "# Recipe: Recipe.txt\r\n" + std::string(RunDataHeader) + "\r\n";
+    const std::string head = "# Recipe: Recipe.txt\r\n# Moirex version: " + std::string(ProjectVersion()) + "\r\n" +
+                             std::string(RunDataHeader) + "\r\n";
     TRunDataFile file;
     bool opened = false, first = false, second = true;
     {
