@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/RunRecords.h"
+#include "core/FlowStatusTexts.h"
 #include "core/MFCThread.h"
 #include "core/TickStep.h"
 #include "core/Totalizer.h"
@@ -87,49 +88,23 @@ TGasItem ComponentOr(const TComponentDictionary& dict, const char* key) {
     return none;
 }
 
-bool OutsideTolerance(double ratio) { return ratio < 0.95 || ratio > 1.05; }
+double SegmentHoursSoFar(const TRunContext& ctx);
 
 // The worker's readings on the status bar, the warnings, the log and the graph.
 void ShowReadings(TRunContext& ctx, const TGasItem& A, const TGasItem& B) {
     TMixer& m = ctx.Mixer;
     TForm1& form = m.Form;
     const TFlowStatus& fs = m.FlowStatus;
-    const double a = A.Mass;
-    const double b = B.Mass;
 
     FormLogger().Send("FlowStatus.MFCA           : " + FormatGeneral(fs.MFCA));
-    FormLogger().Send("MFCADetails.Mass (desired): " + FormatGeneral(a));
+    FormLogger().Send("MFCADetails.Mass (desired): " + FormatGeneral(A.Mass));
     FormLogger().Send("FlowStatus.MovingAverage  : " + FormatGeneral(fs.MovingAverage * 100));
 
-    std::string warningA;
-    std::string warningB;
-    const std::string minutes = FormatMask(fs.MovingAverageMinutes, "0.000");
-    if (a > 0) {
-        const double ratio = A.Pulsed < 1 ? fs.MovingAverage / a : fs.MFCA / a;
-        if (OutsideTolerance(ratio)) warningA = "Flow A Warning";
-        const std::string ofWanted = " % of " + FormatMask(a, "0.000 000") + " g/min";
-        form.StatusBar1.SetPanel(0, "Gas A flow: " + FormatMask(fs.MFCA / a * 100, "0") + ofWanted);
-        form.StatusBar1.SetPanel(1, "Gas A " + minutes + " min" + " average: " +
-                                        FormatMask(fs.MovingAverage / a * 100, "0") + ofWanted);
-    } else {
-        form.StatusBar1.SetPanel(0, "Gas A flow: ?");
-        form.StatusBar1.SetPanel(1, "Gas A " + minutes + " min" + " average: ?");
-    }
-    form.StatusBar1.SetPanel(
-        2, "Gas A segment average flow: " + FormatMask(fs.SegmentAverage, "0.000 000") + " g/min");
-    if (b > 0) {
-        const double ratio = fs.MFCB / b;
-        if (OutsideTolerance(ratio)) warningB = " Flow B Warning";
-        form.StatusBar1.SetPanel(3, "Gas B flow: " + FormatMask(ratio * 100, "0.000") + " %");
-    } else {
-        form.StatusBar1.SetPanel(3, "Gas B flow: " + FormatMask(fs.MFCB, "0.000 000") + " g/min");
-    }
-    form.StatusBar1.SetPanel(
-        4, (!warningA.empty() && !warningB.empty()) ? warningA + " - " + warningB : warningA + warningB);
+    ShowStatusPanels(form.StatusBar1, FlowStatusPanels(fs, A, B, SegmentHoursSoFar(ctx) * 60));
 
     form.RtDoubleVectorTime.Add(NowOf(ctx));
-    form.RtDoubleVector2GasAReal.Add(fs.MFCA);
-    form.RtDoubleVectorGasBReal.Add(fs.MFCB);
+    form.RtDoubleVector2GasAReal.Add(GraphValue(fs.MFCA));
+    form.RtDoubleVectorGasBReal.Add(GraphValue(fs.MFCB));
     form.RtDoubleVectorGasAAvg.Add(fs.SegmentAverage);
     if (form.RtDoubleVectorTime.Count() > m.GraphPoints) {
         form.RtDoubleVectorTime.Clear();
@@ -140,6 +115,18 @@ void ShowReadings(TRunContext& ctx, const TGasItem& A, const TGasItem& B) {
 }
 
 TExchangeExecutor& Exchanges(TRunContext& ctx) { return ctx.Exchanges ? *ctx.Exchanges : ctx.OwnExchanges; }
+
+// After the stop procedure: the status bar keeps only what may still be true (the last readings
+// of a controller that could not be stopped), no warning stands, and the graph marks the run's
+// end, so that the next run's line does not join this one's.
+void ShowStoppedInstruments(TRunContext& ctx, bool mfcAStopped, bool mfcBStopped) {
+    TForm1& form = ctx.Mixer.Form;
+    if (mfcAStopped)
+        for (int i = 0; i < 3; ++i) form.StatusBar1.SetPanel(i, "");
+    if (mfcBStopped) form.StatusBar1.SetPanel(3, "");
+    form.StatusBar1.SetPanel(4, "");
+    if (!IsRunEnd(form, form.RtDoubleVectorTime.Count() - 1)) AddRunEnd(form, NowOf(ctx));
+}
 
 // The pump command of a segment: connect, stop, send. Accepted only when the command's answer
 // came back and the pump reports no error; a pump that never answered is not dosing. Runs off the
@@ -401,10 +388,16 @@ void OperatingPass(TRunContext& ctx) {
 void ConcludeStop(TRunContext& ctx) {
     TMixer& m = ctx.Mixer;
     const TTickExchanges& x = ctx.Pending;
+    ShowStoppedInstruments(ctx, x.MFCAStopped, x.MFCBStopped);
     if (x.FluidStopped && x.MFCAStopped && x.MFCBStopped) {
         m.MixerState = TMixerState::msReady;
         m.Form.RzLEDDisplay1.SetCaption("Stopped");
         m.PumpDetails.Status = "@";
+        // The alarm of an earlier failed stop is over, and the program can be edited again also
+        // when it ended by itself.
+        if (m.Form.Caption() == CouldNotStopFlow) m.Form.SetCaption(ctx.CaptionBeforeStopFailed);
+        m.Form.ButtonAddStep.SetEnabled(true);
+        m.Form.ButtonSegmentDelete.SetEnabled(true);
         return;
     }
     auto tf = [](bool v) { return std::string(v ? "True" : "False"); };
@@ -412,6 +405,7 @@ void ConcludeStop(TRunContext& ctx) {
     RunLog(ctx, "  MFC A stopped: " + tf(x.MFCAStopped));
     RunLog(ctx, "  MFC B stopped: " + tf(x.MFCBStopped));
     RunLog(ctx, "  Fluid stopped: " + tf(x.FluidStopped));
+    if (m.Form.Caption() != CouldNotStopFlow) ctx.CaptionBeforeStopFailed = m.Form.Caption();
     m.Form.SetCaption(CouldNotStopFlow);
     m.Form.RzLEDDisplay1.SetCaption(CouldNotStopFlow);
     m.MixerState = TMixerState::msStopFailed;
@@ -678,7 +672,8 @@ void Tick(TRunContext& ctx, bool& Done) {
             StopMixer(ctx);
             break;
         case TMixerState::msReady:
-            for (int i = 0; i < 4; ++i) form.StatusBar1.SetPanel(i, "");
+            // The warnings too: no flow is judged outside a run.
+            for (int i = 0; i < TStatusBar::PanelCount; ++i) form.StatusBar1.SetPanel(i, "");
             SetLockedPages(form, true);
             break;
         case TMixerState::msOperating:

@@ -181,6 +181,9 @@ struct TRunContext {
     TPortThreads OwnExchanges;
     TTickExchanges Pending;
 
+    // The window caption that a failed stop's alarm replaced; it comes back once a stop succeeds.
+    std::string CaptionBeforeStopFailed;
+
     // Internal: the random waits of the stop procedure.
     std::minstd_rand Random{20240229};
 };

@@ -4,6 +4,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "core/FlowStatusTexts.h"
 #include "form/Controls.h"
 
 namespace moirex::ui {
@@ -23,6 +24,33 @@ QPen Pen(QRgb argb, Qt::PenStyle style) {
 }
 
 double Top(double largest) { return largest > 0 ? largest * 1.1 : 1.0; }
+
+// The largest value, leaving out the gaps of missing readings; 0 for none.
+double Largest(const std::vector<double>& values) {
+    double largest = 0;
+    for (double v : values)
+        if (!std::isnan(v)) largest = std::max(largest, v);
+    return largest;
+}
+
+// Time labels to the second, with milliseconds only when the ticks are closer than a second apart,
+// so that no two labels read the same.
+class TTimeTicker final : public QCPAxisTickerDateTime {
+protected:
+    double getTickStep(const QCPRange& range) override {
+        step_ = QCPAxisTickerDateTime::getTickStep(range);
+        // Whole seconds once the span allows a few of them.
+        if (step_ < 1 && range.size() >= 3) step_ = 1;
+        return step_;
+    }
+    QString getTickLabel(double tick, const QLocale& locale, QChar formatChar, int precision) override {
+        setDateTimeFormat(step_ < 1 ? "hh:mm:ss.zzz\ndd-MM-yyyy" : "hh:mm:ss\ndd-MM-yyyy");
+        return QCPAxisTickerDateTime::getTickLabel(tick, locale, formatChar, precision);
+    }
+
+private:
+    double step_ = 1;
+};
 }  // namespace
 
 TFlowGraph::TFlowGraph(TDoubleVector& time, TDoubleVector& gasA, TDoubleVector& gasB,
@@ -31,7 +59,7 @@ TFlowGraph::TFlowGraph(TDoubleVector& time, TDoubleVector& gasA, TDoubleVector& 
     setNotAntialiasedElements(QCP::aeAll);
     setNoAntialiasingOnDrag(true);
 
-    auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
+    auto ticker = QSharedPointer<TTimeTicker>::create();
     ticker->setDateTimeFormat("hh:mm:ss\ndd-MM-yyyy");
     ticker->setDateTimeSpec(Qt::UTC);
     xAxis->setTicker(ticker);
@@ -105,6 +133,7 @@ void TFlowGraph::TakeData() {
     fill(seriesA_, gasA_.Values());
     fill(seriesB_, gasB_.Values());
     fill(seriesAAvg_, gasAAvg_.Values());
+    MarkRunEnds();
     if (!Zoomed()) {
         SetView(DataView());
     }
@@ -131,13 +160,10 @@ TGraphView TFlowGraph::DataView() const {
         view.TimeHi = AxisSeconds(*hi);
         if (view.TimeHi - view.TimeLo < 1) view.TimeHi = view.TimeLo + 1;
     }
-    auto largest = [](const std::vector<double>& v) {
-        return v.empty() ? 0.0 : *std::max_element(v.begin(), v.end());
-    };
     view.ALo = 0;
-    view.AHi = Top(std::max(largest(gasA_.Values()), largest(gasAAvg_.Values())));
+    view.AHi = Top(std::max(Largest(gasA_.Values()), Largest(gasAAvg_.Values())));
     view.BLo = 0;
-    view.BHi = Top(largest(gasB_.Values()));
+    view.BHi = Top(Largest(gasB_.Values()));
     return view;
 }
 
@@ -243,6 +269,25 @@ void TFlowGraph::mouseDoubleClickEvent(QMouseEvent* event) {
         return;
     }
     QCustomPlot::mouseDoubleClickEvent(event);
+}
+
+void TFlowGraph::MarkRunEnds() {
+    for (QCPItemStraightLine* line : runEnds_) removeItem(line);
+    runEnds_.clear();
+    const auto& t = time_.Values();
+    for (int i = 0; i < static_cast<int>(t.size()); ++i) {
+        if (!IsRunEnd(gasA_, gasB_, gasAAvg_, i)) continue;
+        auto* line = new QCPItemStraightLine(this);
+        line->setClipToAxisRect(true);
+        QPen pen(Qt::darkGray);
+        pen.setCosmetic(true);
+        pen.setStyle(Qt::DotLine);
+        line->setPen(pen);
+        const double x = AxisSeconds(t[static_cast<size_t>(i)]);
+        line->point1->setCoords(x, 0);
+        line->point2->setCoords(x, 1);
+        runEnds_.push_back(line);
+    }
 }
 
 void TFlowGraph::FitLegend() {

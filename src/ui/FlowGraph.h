@@ -9,10 +9,13 @@
 // is dragged with the left button, a click beside the data area goes one zoom step back, a double
 // click there resets the zoom. A zoomed view shows scroll bars (TFlowGraphView). While not zoomed,
 // the time axis spans the data and both flow axes run from 0 to just above their largest value.
+// A missing reading is a gap in its line; a run's end (IsRunEnd) is a dotted vertical line, and the
+// lines of one run do not join those of the next.
 
 #include <QScrollBar>
 #include <QWidget>
 #include <functional>
+#include <vector>
 
 #include <qcustomplot.h>
 
@@ -64,6 +67,8 @@ private:
     enum class TDrag { None, Zoom, Pan, Legend, Beside };
     void DataChanged();
     void FitLegend();
+    // A dotted vertical line where each run stopped.
+    void MarkRunEnds();
     bool InDataArea(const QPoint& pos) const;
 
     TDoubleVector& time_;
@@ -74,6 +79,7 @@ private:
     QCPGraph* seriesA_ = nullptr;
     QCPGraph* seriesB_ = nullptr;
     QCPGraph* seriesAAvg_ = nullptr;
+    std::vector<QCPItemStraightLine*> runEnds_;
     bool dirty_ = true;
     TZoomHistory undo_;
 

@@ -1,5 +1,7 @@
 #include "ui/GraphExport.h"
 
+#include <cmath>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
@@ -51,7 +53,9 @@ QString VisibleFlowsCsv(const TFlowGraph& graph) {
             // The three series hold one point per reading, at the same times.
             const auto& data = *s->data();
             text += ",";
-            if (i < data.size() && data.at(i)->key == key) text += Number(data.at(i)->value);
+            // A missing reading (a gap in the line) is an empty field.
+            if (i < data.size() && data.at(i)->key == key && !std::isnan(data.at(i)->value))
+                text += Number(data.at(i)->value);
         }
         text += "\r\n";
     }

@@ -78,8 +78,9 @@ TEST_F(EndToEndTest, TwoSegmentsPulsedThenConstantEndReadyWithEveryFlowStopped) 
         EXPECT_TRUE(Logged(line)) << line;
     ASSERT_GT(form.MemoSetupFeedback.Count(), 0);
     EXPECT_NE(form.MemoSetupFeedback.Lines().back().find(" Pump stopped"), std::string::npos);
-    // The automatic end leaves the program's buttons as the run had them.
-    EXPECT_FALSE(form.ButtonAddStep.Enabled());
+    // The automatic end gives the segment editor's buttons back, as Stop does.
+    EXPECT_TRUE(form.ButtonAddStep.Enabled());
+    EXPECT_TRUE(form.ButtonSegmentDelete.Enabled());
 
     // The recipe and the run data file, naming each other; one row per hand-over, the stop's
     // included, each naming its segment (the stop procedure's rows none).

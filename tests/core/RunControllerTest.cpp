@@ -2,6 +2,7 @@
 // display, the graph, the segment clock, and the instruments' answers on the emulator.
 
 #include "core/RunController.h"
+#include "core/FlowStatusTexts.h"
 
 #include <gtest/gtest.h>
 
@@ -125,6 +126,7 @@ TEST_F(RunControllerReadingsTest, PanelsAndWarnings) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.panel0 + std::string(" / ") + c.panel4);
         Operate(c.a, c.pulsedA, c.b);
+        clock.Advance(10 * 60);  // long enough into the segment for a pulsed gas A to be judged
         Show(c.fs);
         EXPECT_EQ(form.StatusBar1.Panel(0), c.panel0);
         EXPECT_EQ(form.StatusBar1.Panel(1), c.panel1);
@@ -443,12 +445,19 @@ TEST_F(RunControllerEmulatorTest, PumpCommandCountsOnlyWhenThePumpTookItWithoutE
 }
 
 TEST_F(RunControllerEmulatorTest, MFCBRefusingTheStopZeroEndsInStopFailed) {
+    form.SetCaption("Moirex  v2 2024-02-29");
     mixer.StepProgram = {Segment(1, 0.01f, 1, 0.02f, "")};
     ButtonApplyClick(ctx);
     ASSERT_TRUE(RunUntil([&] { return ctx.ThreadData.StepMFCBSet && ctx.ThreadData.StepPumpSet; }));
+    ASSERT_TRUE(RunUntil([&] { return !form.StatusBar1.Panel(3).empty(); }));
+    form.StatusBar1.SetPanel(4, "Flow A Warning");
     emulator.SetRefuseSetPoint(Instrument::MfcB, true);
     ButtonStopClick(ctx);
     ASSERT_TRUE(RunUntil([&] { return Idle(); }));
+    // MFC A is confirmed at zero: its last readings are gone; MFC B's may still be true.
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(form.StatusBar1.Panel(i), "") << i;
+    EXPECT_NE(form.StatusBar1.Panel(3), "");
+    EXPECT_EQ(form.StatusBar1.Panel(4), "");
 
     EXPECT_EQ(mixer.MixerState, TMixerState::msStopFailed);
     EXPECT_FALSE(WorkerRunning(ctx));
@@ -469,6 +478,35 @@ TEST_F(RunControllerEmulatorTest, MFCBRefusingTheStopZeroEndsInStopFailed) {
     EXPECT_EQ(mixer.MixerState, TMixerState::msReady);
     EXPECT_EQ(form.RzLEDDisplay1.Caption(), "Stopped");
     EXPECT_EQ(emulator.Mfc(Instrument::MfcB).SetPoint, 0.0f);
+    // The alarm is over: the caption is the window's own again, and the status bar is empty.
+    EXPECT_EQ(form.Caption(), "Moirex  v2 2024-02-29");
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(form.StatusBar1.Panel(i), "") << i;
+}
+
+// A program that ends by itself: the segment editors come back, no warning outlives the run, and
+// the graph marks where the run stopped, once however often the stop procedure is repeated.
+TEST_F(RunControllerEmulatorTest, ProgramEndingByItselfLeavesNoAlarmAndTheEditorsOpen) {
+    mixer.StepProgram = {Segment(0.0005, 0.01f, 1, 0.02f, "")};
+    ButtonApplyClick(ctx);
+    ASSERT_EQ(mixer.MixerState, TMixerState::msOperating);
+    EXPECT_FALSE(form.ButtonAddStep.Enabled());
+    ASSERT_TRUE(RunUntil([&] { return form.RtDoubleVectorTime.Count() > 0; }));
+    form.StatusBar1.SetPanel(4, "Flow A Warning");
+    ASSERT_TRUE(RunUntil([&] { return Idle(); }, 15, 0.5));
+    EXPECT_EQ(mixer.MixerState, TMixerState::msReady) << LogText();
+    EXPECT_EQ(ctx.StopCause, TStopCause::scProgramEnd);
+    EXPECT_TRUE(form.ButtonAddStep.Enabled());
+    EXPECT_TRUE(form.ButtonSegmentDelete.Enabled());
+    bool done = false;
+    Tick(ctx, done);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(form.StatusBar1.Panel(i), "") << i;
+    const int points = form.RtDoubleVectorTime.Count();
+    EXPECT_TRUE(IsRunEnd(form, points - 1));
+    EXPECT_FALSE(IsRunEnd(form, points - 2));
+
+    ButtonStopClick(ctx);
+    ASSERT_TRUE(RunUntil([&] { return Idle(); }));
+    EXPECT_EQ(form.RtDoubleVectorTime.Count(), points);
 }
 
 }  // namespace
