@@ -47,11 +47,7 @@ int main(int argc, char** argv) {
 
     // Qt takes its own options (-platform, -display, -style …) out of argv; what is left is ours.
     QApplication app(argc, argv);
-    QApplication::setApplicationName("moirex");
-    QApplication::setApplicationVersion(QString::fromUtf8(moirex::ProjectVersion().data(),
-                                                          static_cast<qsizetype>(moirex::ProjectVersion().size())));
-    QApplication::setApplicationDisplayName("Moirex");
-    QApplication::setDesktopFileName("io.github.moirex.Moirex");
+    moirex::ui::NameApplication();
 
     bool emulator = false;
     for (int i = 1; i < argc; ++i) {

@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName("Moirex");
+    moirex::ui::NameApplication();
     const QString dir = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(dir);
     moirex::SetHomeFolder((dir + "/home").toStdString());

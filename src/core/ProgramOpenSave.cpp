@@ -80,15 +80,23 @@ double SingleFlow_ugpm(float mass_gpm) {
     return value;
 }
 
+TProgramOpenOutcome RefuseWhileRunning(TMixer& mixer) {
+    TProgramOpenOutcome out;
+    out.Lines.push_back(OpenRefusedWhileRunning);
+    Tell(mixer, out, true);
+    return out;
+}
+
 }  // namespace
 
+bool OpenProgramRefused(TMixer& mixer) {
+    if (!RunUnderWay(mixer)) return false;
+    RefuseWhileRunning(mixer);
+    return true;
+}
+
 TProgramOpenOutcome OpenProgramText(TMixer& mixer, std::string_view text, const std::string& name) {
-    if (RunUnderWay(mixer)) {
-        TProgramOpenOutcome out;
-        out.Lines.push_back(OpenRefusedWhileRunning);
-        Tell(mixer, out, true);
-        return out;
-    }
+    if (RunUnderWay(mixer)) return RefuseWhileRunning(mixer);
     const TProgramFileResult file = ParseProgramFile(text);
     if (!file.Ok()) return Refuse(mixer, name, file.Errors);
 

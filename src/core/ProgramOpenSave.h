@@ -30,6 +30,10 @@ struct TProgramOpenOutcome {
     std::vector<std::vector<std::string>> Corrections;
 };
 
+// True while a run is under way (msOperating, msStopping), when opening a program is refused; the
+// refusal is then told as OpenProgramText tells it. The window asks this before the file dialog.
+bool OpenProgramRefused(TMixer& mixer);
+
 // Opens the program held in `text` (read from `name`, which the messages show). Refused while a
 // run is under way (msOperating, msStopping). Each segment is built against the controllers'
 // active gas tables and the pump as "Add or Save Segment" builds it; when the file has a bad line,

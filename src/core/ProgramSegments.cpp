@@ -145,10 +145,12 @@ SegmentBuildOutcome AddProgramSegment(moirex::TMixer& mixer, const moirex::TProg
                                   form.Label30.Caption() + "\"");
 
     form.Memo1.Clear();
-    moirex::ButtonAddStepClick(mixer);
+    const std::string refusal = moirex::AddOrSaveSegment(mixer);
     out.Added = mixer.StepProgram.size() == before + 1;
     if (!out.Added) {
-        if (a == 0 && b == 0 && achieved <= 0)
+        if (!refusal.empty() && refusal != moirex::InvalidSegmentMessage)
+            out.Refusal = refusal;
+        else if (a == 0 && b == 0 && achieved <= 0)
             out.Refusal = "no flow is left to dose (a segment needs gas A, gas B or fluid above 0)";
         else
             out.Refusal = "the fluid's concentration lies above the upper limit of " +

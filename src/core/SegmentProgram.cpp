@@ -5,6 +5,8 @@
 #include <cmath>
 
 #include "config/SimulationMode.h"
+#include "core/SegmentChecks.h"
+#include "form/Dialogs.h"
 #include "form/Form.h"
 #include "model/FlowSetpoints.h"
 #include "model/MixtureReport.h"
@@ -21,36 +23,60 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 
 }  // namespace
 
-void ButtonAddStepClick(TMixer& mixer) {
+std::string AddOrSaveSegment(TMixer& mixer) {
     TForm1& f = mixer.Form;
+    // A flow still being typed is taken as entered.
+    FinishFlowEntries(mixer);
     ApplysimulationValues(mixer);
 
     TGasItem segment;
     segment.Init();
     CreateMixture(mixer, segment);
 
+    const double temperature = f.RtDoubleEditCustomTemp.Value();
+    const double pressure = f.RtDoubleEditCustomPressure.Value();
     TComponentDictionary dictionary;
     CollectComponents(segment, dictionary);
-    MixtureReport(dictionary, segment, f.RtDoubleEditCustomTemp.Value(), f.RtDoubleEditCustomPressure.Value());
+    MixtureReport(dictionary, segment, temperature, pressure);
 
-    if (!segment.Components.empty() && segment.Valid) {
-        const int selected = f.RzTabbedListBoxSteps.ItemIndex();
-        TListBox& list = f.RzTabbedListBoxSteps;
-        if (selected >= 0 && static_cast<size_t>(selected) < mixer.StepProgram.size()) {
-            mixer.StepProgram[static_cast<size_t>(selected)] = segment;
-            ShowStepProgram(mixer);
-        } else if (static_cast<size_t>(list.Count()) == mixer.StepProgram.size()) {
-            // Appended: one row more, not the whole list again (a long program loads in linear time).
-            mixer.StepProgram.push_back(segment);
-            list.AddItem(StepProgramLine(segment, mixer.StepProgram.size()), 0);
-        } else {
-            mixer.StepProgram.push_back(segment);
-            ShowStepProgram(mixer);
-        }
-    } else {
+    if (segment.Components.empty() || !segment.Valid) {
         f.Memo1.SetText(f.Memo1.Text() + std::string(CRLF) + InvalidSegmentMessage);
+        return InvalidSegmentMessage;
     }
+    const TSegmentCheck check = CheckSegment(segment, MixtureFigures(dictionary, temperature, pressure),
+                                             temperature, pressure);
+    if (!check.Refusal.empty()) {
+        f.Memo1.Add("");
+        f.Memo1.Add(check.Refusal);
+        return check.Refusal;
+    }
+    for (const std::string& question : check.Questions) {
+        const std::string crlf(CRLF);
+        if (mixer.Dlg.AskYesNo(question + crlf + crlf + "Add the segment anyway?", "Unusual segment"))
+            continue;
+        const std::string refusal = "Segment not added. " + question;
+        f.Memo1.Add("");
+        f.Memo1.Add(refusal);
+        return refusal;
+    }
+
+    const int selected = f.RzTabbedListBoxSteps.ItemIndex();
+    TListBox& list = f.RzTabbedListBoxSteps;
+    if (selected >= 0 && static_cast<size_t>(selected) < mixer.StepProgram.size()) {
+        mixer.StepProgram[static_cast<size_t>(selected)] = segment;
+        ShowStepProgram(mixer);
+    } else if (static_cast<size_t>(list.Count()) == mixer.StepProgram.size()) {
+        // Appended: one row more, not the whole list again (a long program loads in linear time).
+        mixer.StepProgram.push_back(segment);
+        list.AddItem(StepProgramLine(segment, mixer.StepProgram.size()), 0);
+    } else {
+        mixer.StepProgram.push_back(segment);
+        ShowStepProgram(mixer);
+    }
+    return {};
 }
+
+void ButtonAddStepClick(TMixer& mixer) { AddOrSaveSegment(mixer); }
 
 void ButtonSegmentDeleteClick(TMixer& mixer) {
     TForm1& f = mixer.Form;
@@ -67,7 +93,12 @@ std::string StepProgramLine(const TGasItem& segment, size_t n) {
     const double hours = std::floor(segment.StepTime);
     std::string line = std::to_string(n) + "\t" + segment.StepName + "\t";
     line += FormatMask(hours, "0") + " h ";
-    line += FormatMask((segment.StepTime - hours) * 60, "00") + " min \t";
+    const std::string minutes = FormatMask((segment.StepTime - hours) * 60, "00");
+    line += minutes + " min ";
+    // A segment shorter than half a minute would read as no time at all: its seconds.
+    if (hours == 0 && minutes == "00" && segment.StepTime > 0)
+        line += FormatMask(segment.StepTime * 3600, "0.#") + " s ";
+    line += "\t";
 
     std::string flows;
     const size_t count = std::min<size_t>(segment.Components.size(), 10);

@@ -17,7 +17,10 @@ inline constexpr const char* DeleteRefusedMessage =
     "Cannot delete Segment. Either segment program is running, or no segments to delete.";
 
 // "Add or Save Segment": the segment of the editors is appended, or replaces the selected one;
-// a segment without parts or over the fluid limit is refused with InvalidSegmentMessage.
+// a segment without parts or over the fluid limit is refused with InvalidSegmentMessage, one that
+// no operator means (SegmentChecks.h) with its reason, and one that is unusual is asked about
+// first. Returns the refusal told in Memo1, empty when the segment was taken.
+std::string AddOrSaveSegment(TMixer& mixer);
 void ButtonAddStepClick(TMixer& mixer);
 // "Delete last Segment": refused while a program runs or when there is nothing to delete.
 void ButtonSegmentDeleteClick(TMixer& mixer);

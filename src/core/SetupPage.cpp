@@ -20,12 +20,14 @@ namespace moirex {
 namespace {
 
 // The controller's gas tables into its gas list: NameOwn as text, the table number attached, in
-// table order up to the first table without a short name.
+// table order up to the first table without a short name. A gas the catalogue does not know has no
+// NameOwn: its row shows the controller's name for it, marked, instead of nothing (choosing it
+// tells why it cannot be used).
 void FillGasList(const TMFCDetails& details, TListBox& list) {
     for (uint32_t k = TLUT::First; k <= TLUT::Last; ++k) {
         const TLUTData& e = details.LUT[k];
         if (e.NameShort.empty()) break;
-        list.AddItem(e.NameOwn, k);
+        list.AddItem(e.NameOwn.empty() ? e.NameShort + " (not recognized)" : e.NameOwn, k);
     }
 }
 

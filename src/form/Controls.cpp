@@ -14,8 +14,10 @@ void TControl::SetEnabled(bool enabled) {
 }
 
 void TControl::SetFocused(bool focused) {
+    const bool left = focused_ && !focused;
     focused_ = focused;
     Changed();
+    if (left) FocusLeft();
 }
 
 void TControl::Changed() {
@@ -78,6 +80,10 @@ void TIntegerEdit::KeyUp(int key) {
     if (AcceptsInput() && OnKeyUp) OnKeyUp(*this, key);
 }
 
+void TIntegerEdit::Exit() {
+    if (AcceptsInput() && OnExit) OnExit(*this);
+}
+
 TRealEdit::TRealEdit(std::string name, double value, double minValue, double maxValue)
     : TControl(std::move(name)), value_(value), min_(minValue), max_(maxValue) {}
 
@@ -96,11 +102,16 @@ void TRealEdit::SetLimits(double minValue, double maxValue) {
 }
 
 std::string TRealEdit::DisplayText() const {
-    return DisplayFormat.empty() ? FormatGeneral(value_) : FormatMask(value_, DisplayFormat);
+    if (!DisplayFormat.empty()) return FormatMask(value_, DisplayFormat);
+    return FormatGeneral(DisplayDigits > 0 ? RoundSignificant(value_, DisplayDigits) : value_);
 }
 
 void TRealEdit::KeyUp(int key) {
     if (AcceptsInput() && OnKeyUp) OnKeyUp(*this, key);
+}
+
+void TRealEdit::Exit() {
+    if (AcceptsInput() && OnExit) OnExit(*this);
 }
 
 void TListBox::SetItems(std::vector<TListItem> items) {

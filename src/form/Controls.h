@@ -49,6 +49,8 @@ public:
 
 protected:
     void Changed();
+    // The control has just lost the keyboard focus.
+    virtual void FocusLeft() {}
 
 private:
     bool enabled_ = true;
@@ -123,6 +125,13 @@ public:
     int64_t MaxValue() const { return max_; }
     TKeyEvent OnKeyUp;
     void KeyUp(int key = 0);
+    // The operator has left the field (its entry is finished): raised when the field loses the
+    // focus; a disabled field raises nothing.
+    TNotifyEvent OnExit;
+    void Exit();
+
+protected:
+    void FocusLeft() override { Exit(); }
 
 private:
     int64_t value_;
@@ -141,10 +150,18 @@ public:
     double MaxValue() const { return max_; }
     // Display format: a quoted mask such as "0.00", empty for the general format.
     std::string DisplayFormat;
+    // Without a mask: the general format of the value rounded to this many significant digits
+    // (0: all of them).
+    int DisplayDigits = 0;
     // The value as the field shows it.
     std::string DisplayText() const;
     TKeyEvent OnKeyUp;
     void KeyUp(int key = 0);
+    TNotifyEvent OnExit;
+    void Exit();
+
+protected:
+    void FocusLeft() override { Exit(); }
 
 private:
     double value_;

@@ -13,6 +13,13 @@ TForm1::TForm1() {
         c->SetEnabled(false);
     }
     RtDoubleEditAchievableFluid.DisplayFormat = "0.00";
+    // Computed figures of the fluid: read at a glance, to six significant digits (the values keep
+    // their full precision).
+    for (TRealEdit* shown : {&RtDoubleEditDesignMixtureMolarMass, &RtDoubleEditDesigtnMixtureMOLperML,
+                             &RtDoubleEditDesignMixtureMGperStroke, &RtDoubleEditFluidDensity,
+                             &RtDoubleEditFluidMolarMass, &RtDoubleEditFluidMolPerGram,
+                             &RtDoubleEditSyringeGramsperStroke, &RtDoubleEditmolperstep, &RtDoubleEditmgperStep})
+        shown->DisplayDigits = 6;
 
     // A disabled page can still be shown, but its controls take no input; a disabled window
     // (instrument work in progress) takes none at all.

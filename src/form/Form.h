@@ -3,6 +3,7 @@
 // with the initial text and value the operator sees when the window opens.
 
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -36,6 +37,9 @@ public:
     // Page 0, "Setup".
     MX_CONTROL(TGroupBox, GroupBox1, "1. List ports");
     MX_CONTROL(TButton, ButtonSetupFindPorts, "Find ports");
+    // A port "Find ports" does not list, added by name.
+    MX_CONTROL(TEdit, EditAddPort);
+    MX_CONTROL(TButton, ButtonAddPort, "Add port");
     MX_CONTROL(TGroupBox, GroupBox2, "2. Select ports");
     MX_CONTROL(TListBox, ListBoxPortPump);
     MX_CONTROL(TListBox, ListBoxPortMFC1);
@@ -132,12 +136,16 @@ public:
     MX_CONTROL(TLEDDisplay, RzLEDDisplay1);
     MX_CONTROL(TGroupBox, GroupBoxY1, "A-component: ");
     MX_CONTROL(TTrackBar, RzTrackBarY1, 5);
-    MX_CONTROL(TIntegerEdit, RtIntegerEditY1Flow, 0);
+    // A flow is never negative: the field's lower limit is 0.
+    MX_CONTROL(TIntegerEdit, RtIntegerEditY1Flow, 0, 0, INT64_MAX);
     MX_CONTROL(TLabel, Label10, "0 g/min");
+    // While a flow is typed: what the controller's range will make of it once it is entered.
+    MX_CONTROL(TLabel, LabelY1Correction);
     MX_CONTROL(TGroupBox, GroupBoxY2, "B-component: ");
     MX_CONTROL(TTrackBar, RzTrackBarY2, 5);
-    MX_CONTROL(TIntegerEdit, RtIntegerEditY2Flow, 0);
+    MX_CONTROL(TIntegerEdit, RtIntegerEditY2Flow, 0, 0, INT64_MAX);
     MX_CONTROL(TLabel, Label45, "0 g/min");
+    MX_CONTROL(TLabel, LabelY2Correction);
     MX_CONTROL(TGroupBox, GroupBoxX, "C-component: Undefined");
     MX_CONTROL(TTrackBar, RzTrackBarFluid, 0);
     MX_CONTROL(TRealEdit, RtDoubleEditFluidFlow, 0.0);

@@ -7,8 +7,9 @@ namespace moirex {
 
 namespace {
 
-template <typename Edit, typename Value>
-void TypeInto(TMixer& mixer, Edit& edit, Value value, void (*keyUp)(TMixer&)) {
+// Focus, value, key release, and the field left (which finishes the entry).
+template <typename Edit, typename Value, typename KeyUp>
+void TypeInto(TMixer& mixer, Edit& edit, Value value, KeyUp keyUp) {
     edit.SetFocused(true);
     edit.SetValue(value);
     keyUp(mixer);
@@ -34,8 +35,8 @@ bool ApplyDesign(TMixer& mixer, const TDesignResult& result) {
     for (const TControl* edit : {static_cast<const TControl*>(&f.RtIntegerEditY1Flow), static_cast<const TControl*>(&f.RtIntegerEditY2Flow),
                                  static_cast<const TControl*>(&f.RtDoubleEditFluidFlow)})
         if (!edit->AcceptsInput()) return false;
-    TypeInto(mixer, f.RtIntegerEditY1Flow, result.GasA_ugpm, RtIntegerEditY1FlowKeyUp);
-    TypeInto(mixer, f.RtIntegerEditY2Flow, result.GasB_ugpm, RtIntegerEditY2FlowKeyUp);
+    TypeInto(mixer, f.RtIntegerEditY1Flow, result.GasA_ugpm, [](TMixer& m) { RtIntegerEditY1FlowKeyUp(m, 0); });
+    TypeInto(mixer, f.RtIntegerEditY2Flow, result.GasB_ugpm, [](TMixer& m) { RtIntegerEditY2FlowKeyUp(m, 0); });
     TypeInto(mixer, f.RtDoubleEditFluidFlow, result.Fluid_ugpm, RtDoubleEditFluidFlowKeyUp);
     return true;
 }

@@ -21,22 +21,45 @@ struct TGasControls {
     TIntegerEdit& Flow;
     TTrackBar& Bar;
     TLabel& FlowLabel;
+    TLabel& Correction;
     TGroupBox& Group;
     const char* Caption;   // "A-component:"
     const char* LimitLog;  // "MFC A Too large flow in textbox. Limit is "
+    const char* MFCName;   // "MFC A"
     bool IsGasB;
 };
 
 TGasControls GasA(TMixer& m) {
     TForm1& f = m.Form;
-    return {m.MFCADetails, f.RtIntegerEditY1Flow, f.RzTrackBarY1, f.Label10, f.GroupBoxY1,
-            "A-component:", "MFC A Too large flow in textbox. Limit is ", false};
+    return {m.MFCADetails, f.RtIntegerEditY1Flow, f.RzTrackBarY1, f.Label10, f.LabelY1Correction, f.GroupBoxY1,
+            "A-component:", "MFC A Too large flow in textbox. Limit is ", "MFC A", false};
 }
 
 TGasControls GasB(TMixer& m) {
     TForm1& f = m.Form;
-    return {m.MFCBDetails, f.RtIntegerEditY2Flow, f.RzTrackBarY2, f.Label45, f.GroupBoxY2,
-            "B-component:", "MFC B Too large flow in textbox. Limit is ", true};
+    return {m.MFCBDetails, f.RtIntegerEditY2Flow, f.RzTrackBarY2, f.Label45, f.LabelY2Correction, f.GroupBoxY2,
+            "B-component:", "MFC B Too large flow in textbox. Limit is ", "MFC B", true};
+}
+
+// What a flow being typed will become once entered; empty when it stays as typed.
+std::string CorrectionText(const TGasControls& g, const TLUTData& entry, int64_t typed,
+                           const TGasFlowCorrection& corrected) {
+    if (corrected.Flow_ugpm == typed) return {};
+    switch (corrected.Limit) {
+        case TFlowLimit::flNone:
+            return {};
+        case TFlowLimit::flAtOrBelowMinimum:
+            return "Becomes 0 when entered: at or below " + std::string(g.MFCName) + "'s minimum, " +
+                   std::to_string(RoundHalfEven(double(entry.RangeMin) * 1e6)) + " \u00B5g/min";
+        case TFlowLimit::flAboveMaximum:
+            return "Becomes " + std::to_string(corrected.Flow_ugpm) + " when entered: " + g.MFCName +
+                   "'s maximum";
+    }
+    return {};
+}
+
+void SetCorrection(const TGasControls& g, const std::string& text) {
+    if (g.Correction.Caption() != text) g.Correction.SetCaption(text);
 }
 
 // Sets a track bar's position. Its change event runs the update again; that nested pass finds
@@ -47,9 +70,14 @@ void MoveTrackBar(TTrackBar& bar, double position) {
     if (p != bar.Position()) bar.SetPosition(static_cast<int>(p));
 }
 
-void FlowUpdate(TMixer& m, const TGasControls& g, bool UpdateFromCode) {
+// entryFinished: the operator has finished typing the flow (Enter, left the field, added the
+// segment). While the flow is being typed the range rules wait, so that they do not fight the
+// digits (the first digit of 60000 is below gas B's minimum); meanwhile the correction label says
+// what they will make of it.
+void FlowUpdate(TMixer& m, const TGasControls& g, bool UpdateFromCode, bool entryFinished = false) {
     if (!HasActiveGasTable(g.Details)) {
         g.Group.SetCaption(g.Caption);
+        SetCorrection(g, {});
         if (g.Flow.Value() != 0) g.Flow.SetValue(0);
         return;
     }
@@ -62,12 +90,18 @@ void FlowUpdate(TMixer& m, const TGasControls& g, bool UpdateFromCode) {
 
     // Gas B cannot be dosed below its controller's minimum; gas A can, by pulsing.
     const TGasFlowCorrection corrected = CorrectGasFlow(entry, v, g.IsGasB);
-    if (corrected.Limit == TFlowLimit::flAboveMaximum) FormLogger().Send(g.LimitLog + FormatGeneral(Max));
-    v = corrected.Flow_ugpm;
+    const bool typing = g.Flow.Focused() && !entryFinished;
+    if (typing) {
+        SetCorrection(g, CorrectionText(g, entry, v, corrected));
+    } else {
+        SetCorrection(g, {});
+        if (corrected.Limit == TFlowLimit::flAboveMaximum) FormLogger().Send(g.LimitLog + FormatGeneral(Max));
+        v = corrected.Flow_ugpm;
+    }
 
     const double span = Max * 1e6 - Min * 1e6;
     if (span != 0) {
-        if (g.Flow.Focused()) {
+        if (g.Flow.Focused() || entryFinished) {
             if (v != g.Flow.Value()) g.Flow.SetValue(v);
             MoveTrackBar(g.Bar, (double(v) - Min * 1e6) / span * 10);
         } else if (g.Bar.Focused() || UpdateFromCode) {
@@ -139,6 +173,15 @@ bool HasActiveGasTable(const TMFCDetails& details) {
 void FlowUpdateY1(TMixer& mixer, bool UpdateFromCode) { FlowUpdate(mixer, GasA(mixer), UpdateFromCode); }
 
 void FlowUpdateY2(TMixer& mixer, bool UpdateFromCode) { FlowUpdate(mixer, GasB(mixer), UpdateFromCode); }
+
+void FinishFlowEntryY1(TMixer& mixer) { FlowUpdate(mixer, GasA(mixer), false, true); }
+
+void FinishFlowEntryY2(TMixer& mixer) { FlowUpdate(mixer, GasB(mixer), false, true); }
+
+void FinishFlowEntries(TMixer& mixer) {
+    FinishFlowEntryY1(mixer);
+    FinishFlowEntryY2(mixer);
+}
 
 void SetFluidRange(TMixer& mixer) {
     TForm1& f = mixer.Form;
@@ -232,9 +275,19 @@ void RtDoubleEditCustomTempKeyUp(TMixer& mixer) {
     ShowMixture2(mixer);
 }
 
-void RtIntegerEditY1FlowKeyUp(TMixer& mixer) { FlowUpdateY1(mixer, false); }
+void RtIntegerEditY1FlowKeyUp(TMixer& mixer, int key) {
+    if (key == keys::Enter)
+        FinishFlowEntryY1(mixer);
+    else
+        FlowUpdateY1(mixer, false);
+}
 void RzTrackBarY1Change(TMixer& mixer) { FlowUpdateY1(mixer, false); }
-void RtIntegerEditY2FlowKeyUp(TMixer& mixer) { FlowUpdateY2(mixer, false); }
+void RtIntegerEditY2FlowKeyUp(TMixer& mixer, int key) {
+    if (key == keys::Enter)
+        FinishFlowEntryY2(mixer);
+    else
+        FlowUpdateY2(mixer, false);
+}
 void RzTrackBarY2Change(TMixer& mixer) { FlowUpdateY2(mixer, false); }
 void RtDoubleEditFluidFlowKeyUp(TMixer& mixer) { FluidFlowUpdate(mixer); }
 void RzTrackBarFluidChange(TMixer& mixer) { FluidFlowUpdate(mixer); }
@@ -242,9 +295,11 @@ void RzTrackBarFluidChange(TMixer& mixer) { FluidFlowUpdate(mixer); }
 void BindFlowSetpointHandlers(TMixer& mixer) {
     TForm1& f = mixer.Form;
     TMixer* m = &mixer;
-    f.RtIntegerEditY1Flow.OnKeyUp = [m](TControl&, int) { RtIntegerEditY1FlowKeyUp(*m); };
+    f.RtIntegerEditY1Flow.OnKeyUp = [m](TControl&, int key) { RtIntegerEditY1FlowKeyUp(*m, key); };
+    f.RtIntegerEditY1Flow.OnExit = [m](TControl&) { FinishFlowEntryY1(*m); };
     f.RzTrackBarY1.OnChange = [m](TControl&) { RzTrackBarY1Change(*m); };
-    f.RtIntegerEditY2Flow.OnKeyUp = [m](TControl&, int) { RtIntegerEditY2FlowKeyUp(*m); };
+    f.RtIntegerEditY2Flow.OnKeyUp = [m](TControl&, int key) { RtIntegerEditY2FlowKeyUp(*m, key); };
+    f.RtIntegerEditY2Flow.OnExit = [m](TControl&) { FinishFlowEntryY2(*m); };
     f.RzTrackBarY2.OnChange = [m](TControl&) { RzTrackBarY2Change(*m); };
     f.RtDoubleEditFluidFlow.OnKeyUp = [m](TControl&, int) { RtDoubleEditFluidFlowKeyUp(*m); };
     f.RtDoubleEditAchievableFluid.OnKeyUp = [m](TControl&, int) { RtDoubleEditFluidFlowKeyUp(*m); };

@@ -22,8 +22,15 @@ TFluidSource FluidSourceOf(const TMixer& mixer);
 
 // Gas A / gas B: the wanted flow held within the controller's range, edit and track bar in step.
 // UpdateFromCode: the caller changed the gas or the range, and the flow follows the track bar.
+// While the operator types in the flow field (it has the focus) the range rules wait for the
+// entry to be finished, and LabelY1Correction / LabelY2Correction say what they will make of it.
 void FlowUpdateY1(TMixer& mixer, bool UpdateFromCode);
 void FlowUpdateY2(TMixer& mixer, bool UpdateFromCode);
+// The entry of the flow is finished (Enter, the field left, the segment added): the range rules
+// apply to what was typed.
+void FinishFlowEntryY1(TMixer& mixer);
+void FinishFlowEntryY2(TMixer& mixer);
+void FinishFlowEntries(TMixer& mixer);
 
 // The fluid flow's limits: 0 up to the fastest constant-velocity rate of the pump's syringe and
 // fluid.
@@ -48,9 +55,9 @@ void ShowMixture2(TMixer& mixer, TGasItem& mixture);
 void RtDoubleEditCustomTempKeyUp(TMixer& mixer);
 
 // Handlers of the flow controls.
-void RtIntegerEditY1FlowKeyUp(TMixer& mixer);
+void RtIntegerEditY1FlowKeyUp(TMixer& mixer, int key);
 void RzTrackBarY1Change(TMixer& mixer);
-void RtIntegerEditY2FlowKeyUp(TMixer& mixer);
+void RtIntegerEditY2FlowKeyUp(TMixer& mixer, int key);
 void RzTrackBarY2Change(TMixer& mixer);
 void RtDoubleEditFluidFlowKeyUp(TMixer& mixer);
 void RzTrackBarFluidChange(TMixer& mixer);

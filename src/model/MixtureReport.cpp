@@ -234,12 +234,33 @@ std::string MixtureReport(const TComponentDictionary& dictionary, TGasItem& mixt
     return text;
 }
 
+namespace {
+
+size_t Characters(std::string_view text) {
+    size_t n = 0;
+    for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+// Port, instrument number and gas of a recipe line. A port name longer than 20 characters (a
+// by-id path) is shown by its end, where names of the same folder differ.
+std::string RecipeLabel(const TGasItem& part) {
+    constexpr int kPortShown = 20;
+    const std::string& port = part.InstrumentPort;
+    const std::string shown = Characters(port) > kPortShown ? "\u2026" + FitRight(port, kPortShown - 1) : port;
+    return shown + ":" + std::to_string(part.InstrumentID) + ":" + part.GasNameLong;
+}
+
+}  // namespace
+
 std::string MachineRecipe(const TGasItem& segment) {
     std::string text;
     AddLine(text, "Machine recipe");
+    // The labels in one column at least 21 wide, none cut.
+    size_t width = 21;
+    for (const auto& part : segment.Components) width = std::max(width, Characters(RecipeLabel(part)));
     for (const auto& part : segment.Components) {
-        std::string line = "  " +
-                           FitLeft(part.InstrumentPort + ":" + std::to_string(part.InstrumentID) + ":" + part.GasNameLong, 21) +
+        std::string line = "  " + FitLeft(RecipeLabel(part), static_cast<int>(width)) +
                            FormatMask(part.Mass, "  0.000 000") + " g/min ";
         if (part.Pulsed < 1) line += "pulsed: " + FormatMask(static_cast<double>(part.Pulsed) * 100, "0.0") + " %";
         AddLine(text, line);

@@ -106,7 +106,9 @@ double OutletMolarVolume_ml(double temperatureC, double pressuremBar);
 std::string MixtureReport(const TComponentDictionary& dictionary, TGasItem& mixture,
                           double temperatureC, double pressuremBar);
 
-// "Machine recipe" and one line per instrument part of the segment, lines ending CR LF.
+// "Machine recipe" and one line per instrument part of the segment, lines ending CR LF: port,
+// instrument number and gas in a column as wide as the longest of them (at least 21), a long port
+// name shown by its end, so that the instruments can be told apart.
 std::string MachineRecipe(const TGasItem& segment);
 
 // Saturation vapour pressure of water in mbar at a temperature in °C (over ice at 0 °C and below).

@@ -1,8 +1,10 @@
 #include "support/TextFormat.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <system_error>
 #include <vector>
@@ -245,6 +247,15 @@ int64_t RoundHalfEven(double value) {
     if (r >= 9223372036854775807.0) return std::numeric_limits<int64_t>::max();
     if (r <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
     return static_cast<int64_t>(r);
+}
+
+double RoundSignificant(double value, int digits) {
+    if (digits < 1 || value == 0 || !std::isfinite(value)) return value;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*e", std::min(digits, 17) - 1, value);
+    double rounded = value;
+    std::from_chars(text, text + std::strlen(text), rounded, std::chars_format::scientific);
+    return rounded;
 }
 
 bool ParseReal(std::string_view text, double& value) {

@@ -18,6 +18,9 @@ inline constexpr std::string_view CRLF = "\r\n";
 // 0 (also -0) prints "0"; a value that is not a number or is infinite prints "?", the text the
 // operator already reads as "no valid figure", never "nan" or "inf".
 std::string FormatGeneral(double value);
+// The value rounded to the nearest of `digits` significant digits; not-a-number,
+// infinities, 0 and digits < 1 give the value unchanged.
+double RoundSignificant(double value, int digits);
 
 // The shortest text that reads back as the same value, with "." as decimal separator whatever
 // the locale: numbers in files that other programs read (program files, run data files, copied

@@ -1,12 +1,22 @@
 #include "ui/Application.h"
 
+#include <QApplication>
+
 #include "core/BindWindowHandlers.h"
 #include "core/StartUp.h"
+#include "support/Version.h"
 #include "ui/DesignByTargetDialog.h"
 #include "ui/GraphExport.h"
 #include "ui/ProgramFileButtons.h"
 
 namespace moirex::ui {
+
+void NameApplication() {
+    QApplication::setApplicationName("moirex");
+    QApplication::setApplicationVersion(
+        QString::fromUtf8(ProjectVersion().data(), static_cast<qsizetype>(ProjectVersion().size())));
+    QApplication::setDesktopFileName("io.github.moirex.Moirex");
+}
 
 TMoirexApp::TMoirexApp(TAppOptions options)
     : mixer_(Form, options.ScriptedDialogs ? *options.ScriptedDialogs : static_cast<Dialogs&>(qtDialogs_)),

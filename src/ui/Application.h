@@ -21,6 +21,11 @@
 
 namespace moirex::ui {
 
+// Names the program for the desktop (application and desktop file name), after the QApplication.
+// No display name: the desktop would append it to every window title, and the window's caption
+// is the whole title.
+void NameApplication();
+
 struct TAppOptions {
     // Dialogs to use instead of Qt message boxes (tests answer from a script); null: Qt boxes.
     Dialogs* ScriptedDialogs = nullptr;

@@ -13,6 +13,8 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QValidator>
 #include <QScrollBar>
 #include <QSlider>
 #include <QTabWidget>
@@ -107,27 +109,89 @@ void ShowEnabled(const TControl& control, QWidget* widget) {
     if (widget->isEnabled() != control.Enabled()) widget->setEnabled(control.Enabled());
 }
 
-template <typename Edit>
-void MirrorNumber(Edit& control, QLineEdit* widget, std::function<bool(const QString&)> take,
+// The texts a number field lets the operator type: a number (one outside the field's limits is
+// then replaced by the nearer limit), or the start of one ("", "-", ".", "1e"); nothing else, and
+// no minus sign where the field holds no negative value. A refused key leaves the text and its
+// selection as they were.
+class TNumberValidator final : public QValidator {
+public:
+    TNumberValidator(QObject* parent, bool real, std::function<bool()> negativeAllowed)
+        : QValidator(parent), real_(real), negativeAllowed_(std::move(negativeAllowed)) {}
+
+    State validate(QString& input, int& /*pos*/) const override {
+        static const QRegularExpression integer(R"(^\s*[-+]?\d*\s*$)");
+        static const QRegularExpression real(R"(^\s*[-+]?((\d+\.?\d*|\.\d+)([eE][-+]?\d*)?|\.?)\s*$)");
+        if (!(real_ ? real : integer).match(input).hasMatch()) return Invalid;
+        const QString t = input.trimmed();
+        if (t.startsWith('-') && !negativeAllowed_()) return Invalid;
+        const std::string text = t.toStdString();
+        double r = 0;
+        int64_t i = 0;
+        if (real_ ? ParseReal(text, r) : ParseInteger(text, i)) return Acceptable;
+        // Still to be completed: no digit yet, or an exponent without its digits. A number beyond
+        // the range of the field's values is refused.
+        const bool digit = t.contains(QRegularExpression("\\d"));
+        const bool open = !t.isEmpty() && QString("eE+-").contains(t.back());
+        return !digit || (real_ && open) ? Intermediate : Invalid;
+    }
+
+private:
+    bool real_;
+    std::function<bool()> negativeAllowed_;
+};
+
+// A number field. What the operator types becomes the control's value at once (an empty field is
+// 0, the start of a number keeps the value it had); a value held at the upper limit is shown at
+// once. While the operator types, a change that leaves the value as typed (a
+// new limit, another control's update) does not rewrite the text, so the cursor and the selection
+// stay where they are; leaving the field or Enter shows the value as the field formats it.
+template <typename Edit, typename Value>
+void MirrorNumber(Edit& control, QLineEdit* widget, bool real, std::function<bool(const std::string&, Value&)> parse,
                   std::function<QString()> shown) {
-    auto guard = std::make_shared<TEchoGuard>();
-    Follow<QLineEdit>(control, widget, [&control, guard, shown](QLineEdit* w) {
+    struct TState {
+        TEchoGuard guard;
+        bool typed = false;  // the text is the operator's, and gave the value `taken`
+        Value taken{};
+    };
+    auto state = std::make_shared<TState>();
+    widget->setValidator(new TNumberValidator(widget, real, [&control] {
+        return control.MinValue() < 0 || !(control.MinValue() < control.MaxValue());
+    }));
+    Follow<QLineEdit>(control, widget, [&control, state, shown](QLineEdit* w) {
         ShowEnabled(control, w);
-        if (guard->fromWidget) return;
+        if (state->guard.fromWidget) return;
+        if (w->hasFocus() && state->typed && control.Value() == state->taken) return;
+        state->typed = false;
         const QString text = shown();
         if (w->text() == text) return;
         w->setText(text);
         // A long number shows its first digits, as a field the operator is not typing in should.
         if (!w->hasFocus()) w->setCursorPosition(0);
     });
-    QObject::connect(widget, &QLineEdit::textEdited, widget, [guard, take](const QString& text) {
-        TFromWidget from(*guard);
-        take(text);
+    QObject::connect(widget, &QLineEdit::textEdited, widget, [&control, state, parse, shown, widget](const QString& text) {
+        const std::string t = text.trimmed().toStdString();
+        Value value{};
+        const bool number = parse(t, value);
+        {
+            TFromWidget from(state->guard);
+            if (number || t.empty()) control.SetValue(value);
+        }
+        state->typed = true;
+        state->taken = control.Value();
+        // Held at its upper limit: the field shows the value it holds, not the text it refused
+        // (more digits only make that text larger). Below the lower limit the operator may still
+        // be typing ("1" on the way to "15" in a field from 10): the text waits for the entry's end.
+        if (number && control.Value() < value) {
+            state->typed = false;
+            widget->setText(shown());
+        }
     });
-    auto showValue = [widget, shown] {
+    auto showValue = [widget, shown, state] {
+        state->typed = false;
         const QString text = shown();
         if (widget->text() != text) widget->setText(text);
     };
+    // Losing the focus raises the control's exit event (SetFocused) before the value is shown.
     new TInputFilter(widget, control, [&control](int key) { control.KeyUp(key); }, showValue);
     QObject::connect(widget, &QLineEdit::editingFinished, widget, showValue);
 }
@@ -254,26 +318,14 @@ void Mirror(TEdit& control, QLineEdit* widget) {
 }
 
 void Mirror(TIntegerEdit& control, QLineEdit* widget) {
-    MirrorNumber(
-        control, widget,
-        [&control](const QString& text) {
-            int64_t value = 0;
-            if (!ParseInteger(text.trimmed().toStdString(), value)) return false;
-            control.SetValue(value);
-            return true;
-        },
+    MirrorNumber<TIntegerEdit, int64_t>(
+        control, widget, false, [](const std::string& text, int64_t& value) { return ParseInteger(text, value); },
         [&control] { return QString::number(control.Value()); });
 }
 
 void Mirror(TRealEdit& control, QLineEdit* widget) {
-    MirrorNumber(
-        control, widget,
-        [&control](const QString& text) {
-            double value = 0;
-            if (!ParseReal(text.trimmed().toStdString(), value)) return false;
-            control.SetValue(value);
-            return true;
-        },
+    MirrorNumber<TRealEdit, double>(
+        control, widget, true, [](const std::string& text, double& value) { return ParseReal(text, value); },
         [&control] { return Q(control.DisplayText()); });
 }
 
@@ -393,6 +445,18 @@ void Mirror(TTabbedListBox& control, QTreeWidget* widget) {
     KeyboardSelection(widget, control);
 }
 
+namespace {
+// A memo line as the pane shows it: an entry of several lines (a worker message, each of its lines
+// ended by CR LF) is shown as those lines, without an empty one after its last line end.
+QString PaneLine(const std::string& line) {
+    QString text = Q(line);
+    text.replace("\r\n", "\n");
+    text.replace('\r', '\n');
+    if (text.endsWith('\n')) text.chop(1);
+    return text;
+}
+}  // namespace
+
 void Mirror(TMemo& control, QPlainTextEdit* widget) {
     // Log panes grow by one line at a time for hours: lines added at the end are appended, only
     // other changes rebuild the whole text.
@@ -405,14 +469,14 @@ void Mirror(TMemo& control, QPlainTextEdit* widget) {
         const bool appended = lines.size() > had && (had == 0 || lines[had - 1] == shown->back());
         if (appended) {
             for (size_t i = had; i < lines.size(); ++i) {
-                w->appendPlainText(Q(lines[i]));
+                w->appendPlainText(PaneLine(lines[i]));
                 shown->push_back(lines[i]);
             }
             return;
         }
         {
             QStringList text;
-            for (const auto& line : lines) text.append(Q(line));
+            for (const auto& line : lines) text.append(PaneLine(line));
             w->setPlainText(text.join('\n'));
         }
         *shown = lines;

@@ -1,5 +1,8 @@
 // Pages 3 to 6: mixture design and operation, the flow graph, the run log and the pump table.
 #include <QFrame>
+#include <QPointer>
+#include <algorithm>
+#include <array>
 
 #include "form/Form.h"
 #include "ui/FlowGraph.h"
@@ -14,27 +17,66 @@ using namespace build;
 
 namespace {
 constexpr int PanelWidths[TStatusBar::PanelCount] = {220, 310, 290, 200, 250};
+constexpr int PanelGap = 2;
+constexpr int PanelHeight = 19;
+
+// The five panels are wider together (1270 px) than the window. The warnings panel, the last, is
+// always shown whole, at its width or as wide as its text needs; the four reading panels share
+// what is left in proportion to their widths, each cut at its end when it has to give way (its
+// whole text is then its tip).
+class TStatusBarWidget final : public QWidget {
+public:
+    TStatusBarWidget() {
+        setFixedHeight(PanelHeight);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        for (size_t i = 0; i < panels_.size(); ++i) {
+            auto* panel = new QLabel(this);
+            panel->setFrameShape(QFrame::Panel);
+            panel->setFrameShadow(QFrame::Sunken);
+            panels_[i] = panel;
+        }
+    }
+    const std::array<QLabel*, TStatusBar::PanelCount>& Panels() const { return panels_; }
+
+    void Place() {
+        QLabel* warnings = panels_.back();
+        const int wanted = std::max(PanelWidths[TStatusBar::PanelCount - 1], warnings->sizeHint().width() + 8);
+        const int last = std::min(width(), wanted);
+        int readings = 0;
+        for (int i = 0; i + 1 < TStatusBar::PanelCount; ++i) readings += PanelWidths[i] + PanelGap;
+        const double share = std::min(1.0, double(std::max(0, width() - last)) / readings);
+        int x = 0;
+        for (int i = 0; i + 1 < TStatusBar::PanelCount; ++i) {
+            QLabel* panel = panels_[static_cast<size_t>(i)];
+            const int w = int(PanelWidths[i] * share);
+            panel->setGeometry(x, 0, w, PanelHeight);
+            panel->setToolTip(panel->sizeHint().width() > w ? panel->text() : QString());
+            x += w + int(PanelGap * share);
+        }
+        warnings->setGeometry(std::max(0, width() - last), 0, last, PanelHeight);
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        Place();
+    }
+
+private:
+    std::array<QLabel*, TStatusBar::PanelCount> panels_{};
+};
 
 QWidget* StatusBar(TStatusBar& control) {
-    // The five panels are wider together (1270 px) than the window, so they are placed at fixed
-    // places, not by a layout: the last one is cut at the window's edge, none is squeezed.
-    auto* bar = new QWidget;
+    auto* bar = new TStatusBarWidget;
     bar->setObjectName(QString::fromStdString(control.Name));
-    constexpr int height = 19;
-    bar->setFixedHeight(height);
-    bar->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    std::array<QLabel*, TStatusBar::PanelCount> panels{};
-    int x = 0;
-    for (int i = 0; i < TStatusBar::PanelCount; ++i) {
-        auto* panel = new QLabel(bar);
-        panel->setObjectName(QString("%1.Panel%2").arg(bar->objectName()).arg(i));
-        panel->setFrameShape(QFrame::Panel);
-        panel->setFrameShadow(QFrame::Sunken);
-        panel->setGeometry(x, 0, PanelWidths[i], height);
-        x += PanelWidths[i] + 2;
-        panels[static_cast<size_t>(i)] = panel;
-    }
-    Mirror(control, panels);
+    for (int i = 0; i < TStatusBar::PanelCount; ++i)
+        bar->Panels()[static_cast<size_t>(i)]->setObjectName(QString("%1.Panel%2").arg(bar->objectName()).arg(i));
+    Mirror(control, bar->Panels());
+    QPointer<TStatusBarWidget> alive(bar);
+    control.Subscribe([alive] {
+        if (alive) alive->Place();
+    });
+    bar->Place();
     return bar;
 }
 
@@ -51,7 +93,7 @@ QVBoxLayout* Track(TTrackBar& control, QSlider** slider) {
     return column;
 }
 
-QGroupBox* GasGroup(TGroupBox& group, TTrackBar& track, TIntegerEdit& flow, TLabel& grams) {
+QGroupBox* GasGroup(TGroupBox& group, TTrackBar& track, TIntegerEdit& flow, TLabel& grams, TLabel& correction) {
     QGroupBox* g = Group(group);
     auto* c = Column(g);
     QSlider* slider = nullptr;
@@ -59,6 +101,14 @@ QGroupBox* GasGroup(TGroupBox& group, TTrackBar& track, TIntegerEdit& flow, TLab
     auto* row = Row("Flow \u00B5g/min", Edit(flow, 110), {}, 95);
     row->insertWidget(2, Label(grams));
     c->addLayout(row);
+    // What the controller's range will make of a flow being typed; an empty line otherwise.
+    QLabel* hint = Label(correction);
+    hint->setWordWrap(true);
+    QPalette palette = hint->palette();
+    palette.setColor(QPalette::WindowText, QColor(0xB0, 0x40, 0x00));
+    hint->setPalette(palette);
+    hint->setMinimumHeight(hint->fontMetrics().height());
+    c->addWidget(hint);
     return g;
 }
 }  // namespace
@@ -78,8 +128,8 @@ QWidget* DesignPage(TForm1& f) {
 
     // Left: the three components and the segment editor.
     auto* left = new QVBoxLayout;
-    left->addWidget(GasGroup(f.GroupBoxY1, f.RzTrackBarY1, f.RtIntegerEditY1Flow, f.Label10));
-    left->addWidget(GasGroup(f.GroupBoxY2, f.RzTrackBarY2, f.RtIntegerEditY2Flow, f.Label45));
+    left->addWidget(GasGroup(f.GroupBoxY1, f.RzTrackBarY1, f.RtIntegerEditY1Flow, f.Label10, f.LabelY1Correction));
+    left->addWidget(GasGroup(f.GroupBoxY2, f.RzTrackBarY2, f.RtIntegerEditY2Flow, f.Label45, f.LabelY2Correction));
     QGroupBox* gx = Group(f.GroupBoxX);
     auto* cx = Column(gx);
     QSlider* fluidSlider = nullptr;
@@ -87,8 +137,11 @@ QWidget* DesignPage(TForm1& f) {
     constexpr int lw = 95;
     cx->addLayout(Row("Desired flow", Edit(f.RtDoubleEditFluidFlow, 110), "\u00B5g/min", lw));
     cx->addLayout(Row("Achievable", Edit(f.RtDoubleEditAchievableFluid, 110), "\u00B5g/min", lw));
-    auto* command = Row("Pump command:", Label(f.Label30), {}, lw);
-    cx->addLayout(command);
+    // A pump command is up to 35 characters: on its own line under its name, the group's width.
+    QLabel* pumpCommand = Label(f.Label30);
+    pumpCommand->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    cx->addWidget(new QLabel("Pump command:"));
+    cx->addWidget(pumpCommand);
     cx->addLayout(Row("Pump speed:", Label(f.Label55), {}, lw));
     left->addWidget(gx);
     QGroupBox* g14 = Group(f.GroupBox14);
@@ -136,8 +189,11 @@ QWidget* DesignPage(TForm1& f) {
     middleBox->setFixedWidth(330);
     columns->addWidget(middleBox);
 
-    // Right: the mixture report.
-    columns->addWidget(Pane(f.Memo1, false), 1);
+    // Right: the mixture report, and the segment editor's and the program check's messages, whose
+    // sentences are longer than the pane is wide: a long line wraps instead of running past it.
+    QPlainTextEdit* report = Pane(f.Memo1, false);
+    report->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    columns->addWidget(report, 1);
     return page;
 }
 

@@ -49,6 +49,8 @@ void AddProgramFileButtons(QWidget& window, TMixer& mixer, TAskProgramPath ask) 
     auto* save = NewButton("Save program...", "ButtonSaveProgram");
     auto* check = NewButton("Check program", "ButtonCheckProgram");
     QObject::connect(open, &QPushButton::clicked, &window, [&window, &mixer, ask, opened] {
+        // Refused before the operator has looked for a file in vain.
+        if (OpenProgramRefused(mixer)) return;
         const QString path = ask(&window, false);
         if (path.isEmpty()) return;
         const TProgramOpenOutcome outcome = OpenProgramFile(mixer, path.toStdString());

@@ -23,7 +23,8 @@ private:
     bool active_;
 };
 
-QString Title() { return QApplication::applicationDisplayName(); }
+// The program's name over its message boxes.
+QString Title() { return QStringLiteral("Moirex"); }
 }  // namespace
 
 void TQtDialogs::ShowMessage(const std::string& text) {

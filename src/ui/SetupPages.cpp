@@ -26,7 +26,13 @@ QWidget* SetupPage(TForm1& f) {
 
     auto* left = new QVBoxLayout;
     QGroupBox* g1 = Group(f.GroupBox1);
-    Column(g1)->addWidget(Button(f.ButtonSetupFindPorts), 0, Qt::AlignLeft);
+    auto* find = Column(g1);
+    find->addWidget(Button(f.ButtonSetupFindPorts), 0, Qt::AlignLeft);
+    QLineEdit* portName = Edit(f.EditAddPort, 200);
+    portName->setPlaceholderText("port name, such as ttyUSB0");
+    auto* add = Row({}, portName);
+    add->insertWidget(1, Button(f.ButtonAddPort));
+    find->addLayout(add);
     QGroupBox* g2 = Group(f.GroupBox2);
     auto* lists = new QHBoxLayout;
     lists->addLayout(ListUnder("Port for pump", PortList(f.ListBoxPortPump)));

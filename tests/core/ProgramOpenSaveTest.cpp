@@ -91,7 +91,7 @@ protected:
     // The operator's segments, added with "Add or Save Segment" from the editors.
     void DesignThreeSegments() {
         for (const TProgramSegment& s : {TProgramSegment{"Flush, \"dry\"", 0.25, 0, 20000, 0, 0, ""},
-                                         TProgramSegment{"ID:2", 0.75, 1500, 20000, 3000, 0, ""},
+                                         TProgramSegment{"ID:2", 0.75, 1500, 20000, 200, 0, ""},
                                          TProgramSegment{"wet", 1.0 / 3.0, 100000, 0, 123.4, 0, ""}})
             ASSERT_TRUE(AddProgramSegment(mixer, s).Added) << s.Name;
     }

@@ -53,7 +53,9 @@ TEST_F(SegmentProgramTest, DurationsListAsFlooredHoursAndRoundedMinutes) {
     const struct {
         double hours;
         const char* listed;
-    } cases[] = {{1.5, "1 h 30 min "}, {0.9999, "0 h 60 min "}, {0.75, "0 h 45 min "}, {12.25, "12 h 15 min "}};
+    } cases[] = {{1.5, "1 h 30 min "},  {0.9999, "0 h 60 min "},  {0.75, "0 h 45 min "},
+                 {12.25, "12 h 15 min "}, {0.005, "0 h 00 min 18 s "}, {0.0001, "0 h 00 min 0.4 s "},
+                 {0, "0 h 00 min "}};
     for (const auto& c : cases) AddSegment(1500, 0, 0, c.hours);
     const auto lines = ListLines();
     ASSERT_EQ(lines.size(), std::size(cases));
@@ -115,6 +117,7 @@ TEST_F(SegmentProgramTest, SegmentOverTheFluidLimitIsRefused) {
         SCOPED_TRACE(c.limit);
         form.RtIntegerEditFluidPPMLimit.SetValue(c.limit);
         ASSERT_TRUE(AssignFluidMixtureToPump(mixer));
+        dialogs.defaultAnswer = true;  // its water condenses at 21 ºC: asked, and taken
         AddSegment(10000, 0, 1000);
         const std::string memo = form.Memo1.Text();
         EXPECT_EQ(mixer.StepProgram.size(), c.stored ? 1u : 0u);
@@ -162,6 +165,63 @@ TEST_F(SegmentProgramTest, ClearEmptiesProgramAndList) {
     ClearStepProgram(mixer);
     EXPECT_TRUE(mixer.StepProgram.empty());
     EXPECT_EQ(form.RzTabbedListBoxSteps.Count(), 0);
+}
+
+// A segment no operator means is refused with its reason; an unusual one is asked about, and taken
+// only on Yes.
+TEST_F(SegmentProgramTest, ImpossibleSegmentsAreRefusedAndUnusualOnesAskedAbout) {
+    struct Case {
+        const char* name;
+        double hours;
+        double fluid;  // µg/min of water in 1500 µg/min of oxygen
+        bool answer;
+        const char* question;  // start of the question asked, or none
+        const char* refusal;   // start of the Memo1 line when not taken, or none
+    };
+    const Case cases[] = {
+        {"a billion hours", 1e9, 0, true, nullptr, "Cannot add segment. Its duration of 1000000000 hours is longer than a year"},
+        {"negative", -1, 0, true, nullptr, "Cannot add segment. Its duration of -1 hours is not a time."},
+        {"a year", 8760, 0, true, "The segment lasts 8760 hours (365.0 days).", nullptr},
+        {"two days, No", 48, 0, false, "The segment lasts 48 hours (2.0 days).", "Segment not added. The segment lasts 48 hours"},
+        {"a day", 24, 0, false, nullptr, nullptr},
+        {"condensing water, No", 1, 1000, false, "The segment's water is ", "Segment not added. The segment's water is "},
+        {"condensing water, Yes", 1, 1000, true, "The segment's water is ", nullptr},
+        {"humid", 1, 20, false, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearStepProgram(mixer);
+        dialogs.shown.clear();
+        dialogs.defaultAnswer = c.answer;
+        AddSegment(1500, 0, c.fluid, c.hours);
+        const bool taken = !c.refusal;
+        EXPECT_EQ(mixer.StepProgram.size(), taken ? 1u : 0u) << form.Memo1.Text();
+        if (c.question) {
+            ASSERT_EQ(dialogs.shown.size(), 1u);
+            EXPECT_EQ(dialogs.shown[0].caption, "Unusual segment");
+            EXPECT_EQ(dialogs.shown[0].text.rfind(c.question, 0), 0u) << dialogs.shown[0].text;
+        } else {
+            EXPECT_TRUE(dialogs.shown.empty()) << dialogs.shown[0].text;
+        }
+        if (c.refusal) {
+            ASSERT_GT(form.Memo1.Count(), 0);
+            EXPECT_EQ(form.Memo1.Line(form.Memo1.Count() - 1).rfind(c.refusal, 0), 0u) << form.Memo1.Text();
+        }
+    }
+}
+
+// A flow still being typed when the segment is added is taken as entered: gas B below its
+// controller's minimum becomes 0, as on Enter.
+TEST_F(SegmentProgramTest, FlowStillBeingTypedIsTakenAsEntered) {
+    TIntegerEdit& b = form.RtIntegerEditY2Flow;
+    Type(form.RtIntegerEditY1Flow, 1500);
+    b.SetFocused(true);
+    b.SetValue(50);
+    b.KeyUp('0');
+    ASSERT_EQ(b.Value(), 50);
+    form.ButtonAddStep.Click();
+    EXPECT_EQ(b.Value(), 0);
+    EXPECT_EQ(ListLines(), std::vector<std::string>{"1\tID:1\t0 h 45 min \tA:1500 "});
 }
 
 }  // namespace

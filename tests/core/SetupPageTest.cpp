@@ -98,7 +98,10 @@ TEST_F(SetupOnEmulator, OperatorPathToReadyThenNoToTheQuestion) {
     EXPECT_EQ(lines.size(), b + 5 + 3 * 7);
     ASSERT_EQ(form.ListBox1.Count(), 4);
     ASSERT_EQ(form.ListBox2.Count(), 3);
-    EXPECT_EQ(form.ListBox1.Items()[3].Text, mixer.MFCADetails.LUT[5].NameOwn);
+    EXPECT_EQ(form.ListBox1.Items()[2].Text, mixer.MFCADetails.LUT[4].NameOwn);
+    // SF6, which the catalogue does not know, has no name of its own: its row is not empty.
+    EXPECT_EQ(mixer.MFCADetails.LUT[5].NameOwn, "");
+    EXPECT_EQ(form.ListBox1.Items()[3].Text, "SF6 (not recognized)");
     EXPECT_EQ(form.ListBox1.Items()[3].Data, 5);
 
     // Validation saved the three ports.

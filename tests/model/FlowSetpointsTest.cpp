@@ -143,6 +143,62 @@ TEST_F(FlowSetpointsTest, BelowTheMinimumGasBStopsAndGasAPulses) {
     EXPECT_NE(form.Memo1.Text().find("pulsed: 40.0 %"), std::string::npos) << form.Memo1.Text();
 }
 
+// Typed digit by digit, a flow passes through values the controller's range would change (the
+// first digit of 60000 lies below gas B's minimum): the range rules wait until the entry is
+// finished — Enter, or the field left — and the label under the field says meanwhile what they
+// will make of it.
+TEST_F(FlowSetpointsTest, FlowsAreTypedDigitByDigitAndTheRangeAppliesOnceEntered) {
+    SetController(mixer.MFCADetails, "N2", 0.0025f, 0.3f);
+    SetController(mixer.MFCBDetails, "Ar", 0.005f, 0.1f);
+    TIntegerEdit& b = form.RtIntegerEditY2Flow;
+    const std::string belowB = "Becomes 0 when entered: at or below MFC B's minimum, 5000 \u00B5g/min";
+
+    b.SetFocused(true);
+    for (int64_t typed : {6, 60, 600, 6000, 60000}) {
+        SCOPED_TRACE(typed);
+        b.SetValue(typed);
+        b.KeyUp('0');
+        EXPECT_EQ(b.Value(), typed);
+        EXPECT_EQ(form.LabelY2Correction.Caption(), typed <= 5000 ? belowB : "");
+    }
+    EXPECT_EQ(form.Label45.Caption(), " = 0.06 g/min");
+    b.KeyUp(keys::Enter);
+    EXPECT_EQ(b.Value(), 60000);
+
+    struct Case {
+        const char* name;
+        TIntegerEdit* field;
+        int64_t typed;
+        bool byEnter;  // otherwise the field is left
+        const char* meanwhile;
+        int64_t entered;
+        int position;
+    };
+    const Case cases[] = {
+        {"B below its minimum, Enter", &b, 2000, true, belowB.c_str(), 0, 0},
+        {"B below its minimum, left", &b, 3000, false, belowB.c_str(), 0, 0},
+        {"B above its maximum", &b, 150000, false, "Becomes 100000 when entered: MFC B's maximum", 100000, 10},
+        {"A above its maximum", &form.RtIntegerEditY1Flow, 400000, true,
+         "Becomes 300000 when entered: MFC A's maximum", 300000, 10},
+        {"A below its minimum stays, pulsed", &form.RtIntegerEditY1Flow, 2000, false, "", 2000, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TLabel& correction = c.field == &b ? form.LabelY2Correction : form.LabelY1Correction;
+        TTrackBar& bar = c.field == &b ? form.RzTrackBarY2 : form.RzTrackBarY1;
+        c.field->SetFocused(true);
+        c.field->SetValue(c.typed);
+        c.field->KeyUp('0');
+        EXPECT_EQ(c.field->Value(), c.typed);
+        EXPECT_EQ(correction.Caption(), c.meanwhile);
+        if (c.byEnter) c.field->KeyUp(keys::Enter);
+        c.field->SetFocused(false);
+        EXPECT_EQ(c.field->Value(), c.entered);
+        EXPECT_EQ(bar.Position(), c.position);
+        EXPECT_EQ(correction.Caption(), "");
+    }
+}
+
 TEST_F(FlowSetpointsTest, ControllerWithoutActiveGasTableForcesZeroAndKeepsTheReport) {
     struct Case {
         const char* what;

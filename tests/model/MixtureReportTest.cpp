@@ -304,10 +304,24 @@ TEST(MachineRecipe, OneLinePerInstrumentWithPulseRatio) {
     const std::string text = MachineRecipe(Segment({a, b, WaterFluid(0.0001f, 1000000)}));
     EXPECT_EQ(text, Join({
                         "Machine recipe",
-                        "  SIM:0:Air bottled      0.002 000 g/min pulsed: 40.0 %",
-                        "  /dev/ttyUSB1:1:Carbon  0.250 000 g/min ",
-                        "  SIM:2:Water pure       0.000 100 g/min ",
+                        "  SIM:0:Air bottled              0.002 000 g/min pulsed: 40.0 %",
+                        "  /dev/ttyUSB1:1:Carbon dioxide  0.250 000 g/min ",
+                        "  SIM:2:Water pure               0.000 100 g/min ",
                         "",
                     }));
     EXPECT_EQ(MachineRecipe(Segment({})), "Machine recipe\r\n\r\n");
+}
+
+TEST(MachineRecipe, InstrumentsOnLongPortNamesAreToldApartByTheirEnds) {
+    TGasItem a = Gas(TGasItems::gN2, 0.01f, 0);
+    a.InstrumentPort = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3J2D-if00-port0";
+    TGasItem b = Gas(TGasItems::gN2, 0.02f, 1);
+    b.InstrumentPort = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3J9Q-if00-port0";
+    const std::string text = MachineRecipe(Segment({a, b}));
+    EXPECT_EQ(text, Join({
+                        "Machine recipe",
+                        "  \u2026A10K3J2D-if00-port0:0:Nitrogen  0.010 000 g/min ",
+                        "  \u2026A10K3J9Q-if00-port0:1:Nitrogen  0.020 000 g/min ",
+                        "",
+                    }));
 }

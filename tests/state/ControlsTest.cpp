@@ -1,4 +1,5 @@
 #include "form/Controls.h"
+#include "form/Form.h"
 
 #include <gtest/gtest.h>
 
@@ -73,6 +74,42 @@ TEST(RealEditTest, DisplayFormatShapesTheShownText) {
     EXPECT_EQ(edit.DisplayText(), FormatMask(12.345, "0.00"));
     edit.DisplayFormat.clear();
     EXPECT_EQ(edit.DisplayText(), FormatGeneral(12.345));
+}
+
+// The fluid's computed figures read to six significant digits; the value keeps all of them.
+TEST(RealEditTest, DisplayDigitsRoundTheShownTextOnly) {
+    TRealEdit edit("E", 2.30761291459203e-6);
+    edit.DisplayDigits = 6;
+    EXPECT_EQ(edit.DisplayText(), "2.30761E-6");
+    EXPECT_EQ(edit.Value(), 2.30761291459203e-6);
+    const struct {
+        double value;
+        const char* shown;
+    } cases[] = {{18.01528111, "18.0153"}, {0.9970474111, "0.997047"}, {1.0, "1"}, {0, "0"}, {-123456789, "-123457000"}};
+    for (const auto& c : cases) {
+        edit.SetValue(c.value);
+        EXPECT_EQ(edit.DisplayText(), c.shown) << c.value;
+    }
+    TForm1 form;
+    EXPECT_EQ(form.RtDoubleEditFluidMolarMass.DisplayText(), "18.0153");
+}
+
+// Losing the focus ends the entry of a number field: its exit event, once per focus.
+TEST(IntegerEditTest, LeavingTheFieldRaisesExit) {
+    TIntegerEdit edit("E");
+    int exits = 0;
+    edit.OnExit = [&](TControl&) { ++exits; };
+    edit.SetFocused(false);
+    EXPECT_EQ(exits, 0);
+    edit.SetFocused(true);
+    edit.SetFocused(true);
+    edit.SetFocused(false);
+    edit.SetFocused(false);
+    EXPECT_EQ(exits, 1);
+    edit.SetFocused(true);
+    edit.SetEnabled(false);
+    edit.SetFocused(false);
+    EXPECT_EQ(exits, 1);
 }
 
 TEST(IntegerEditTest, ValueIsHeldWithinItsLimits) {

@@ -93,18 +93,23 @@ TEST_F(WindowTest, NumberFieldsParseTypedValuesAndShowTheLogicsValue) {
     EXPECT_EQ(flow->text(), "150000");
 
     // A real field with limits: the typed value is held within them, and the field shows the held
-    // value once the operator leaves it; text that is no number leaves the value alone.
+    // value at once, never a text that is not its value; text that is no number is refused.
     form.RtDoubleEditFluidFlow.SetLimits(10, 500);
     auto* fluid = W<QLineEdit>(form.RtDoubleEditFluidFlow);
     fluid->setFocus();
     fluid->selectAll();
+    QTest::keyClicks(fluid, "2.5e2");
+    EXPECT_DOUBLE_EQ(form.RtDoubleEditFluidFlow.Value(), 250);
+    EXPECT_EQ(fluid->text(), "2.5e2");  // no echo while typing
+    fluid->selectAll();
     QTest::keyClicks(fluid, "2.5e3");
     EXPECT_DOUBLE_EQ(form.RtDoubleEditFluidFlow.Value(), 500);
-    EXPECT_EQ(fluid->text(), "2.5e3");  // no echo while typing
+    EXPECT_EQ(fluid->text(), "500");
     QTest::keyClick(fluid, Qt::Key_Return);
     EXPECT_EQ(fluid->text(), "500");
     fluid->selectAll();
     QTest::keyClicks(fluid, "abc");
+    EXPECT_EQ(fluid->text(), "500");
     EXPECT_DOUBLE_EQ(form.RtDoubleEditFluidFlow.Value(), 500);
     flow->setFocus();
     EXPECT_FALSE(form.RtDoubleEditFluidFlow.Focused());

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "WindowFixture.h"
+#include "core/ProgramOpenSave.h"
 #include "core/SegmentProgram.h"
 #include "form/Dialogs.h"
 #include "support/DateTime.h"
@@ -82,7 +83,7 @@ TEST_F(ProgramFilesWindowTest, DesignedProgramSavedOpenedAgainAndChecked) {
     Type(f.RtIntegerEditY2Flow, 20000);
     Click("ButtonAddStep");
     f.EditStepComments.SetText("");
-    Type(f.RtDoubleEditFluidFlow, 2500);
+    Type(f.RtDoubleEditFluidFlow, 150);  // humid, not condensing at 21 ºC
     Click("ButtonAddStep");
     ASSERT_EQ(app->Mixer().StepProgram.size(), 2u) << f.Memo1.Text();
     const std::vector<std::string> designed = List();
@@ -108,6 +109,16 @@ TEST_F(ProgramFilesWindowTest, DesignedProgramSavedOpenedAgainAndChecked) {
     Click("ButtonOpenProgram");
     EXPECT_EQ(List(), designed);
     EXPECT_TRUE(dialogs.shown.empty()) << dialogs.shown.front().text;
+}
+
+// During a run "Open program..." is refused before the operator looks for a file in vain.
+TEST_F(ProgramFilesWindowTest, OpenDuringARunIsRefusedBeforeTheFileDialog) {
+    app->Mixer().MixerState = TMixerState::msOperating;
+    Click("ButtonOpenProgram");
+    app->Mixer().MixerState = TMixerState::msSimulation;
+    EXPECT_EQ(asked, 0);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, OpenRefusedWhileRunning);
 }
 
 TEST_F(ProgramFilesWindowTest, CopyDataTakesThePointsOfTheVisibleTimeSpan) {
