@@ -254,6 +254,7 @@ TEST_F(ProgramOpenSaveTest, OpeningIsRefusedWhileARunIsUnderWay) {
 }
 
 TEST_F(ProgramOpenSaveTest, SavedPumpCommandIsKeptOnlyWhileItDosesTheSavedFlow) {
+    dialogs.defaultAnswer = true;  // its water would condense at 21 ºC: asked, and taken
     ASSERT_TRUE(AddProgramSegment(mixer, {"wet", 1, 0, 20000, 1000, 0, ""}).Added);
     const std::string text = ProgramFileText(mixer, 0);
     const std::string command = mixer.StepProgram[0].Components.back().PumpCommand;
@@ -299,6 +300,7 @@ TEST_F(ProgramOpenSaveTest, SaveRefusalsKeepTheOldFile) {
 class ProgramOpenSaveSimulationTest : public testing::DesignPageTest {};
 
 TEST_F(ProgramOpenSaveSimulationTest, TypedSegmentsRoundTripInSimulation) {
+    dialogs.defaultAnswer = true;  // the first segment's water would condense at 21 ºC: asked, and taken
     form.EditStepComments.SetText("typed, by hand");
     SetFlows(1500, 20000, 2500);
     form.ButtonAddStep.Click();

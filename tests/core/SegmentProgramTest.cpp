@@ -67,6 +67,7 @@ TEST_F(SegmentProgramTest, DurationsListAsFlooredHoursAndRoundedMinutes) {
 }
 
 TEST_F(SegmentProgramTest, FluidSegmentListsAllThreeFlows) {
+    dialogs.defaultAnswer = true;  // its water would condense at 21 ºC: asked, and taken
     form.EditStepComments.SetText("humid");
     AddSegment(10000, 2000, 1000);
     EXPECT_EQ(ListLines(), std::vector<std::string>{"1\thumid\t0 h 45 min \tA:10000 B:2000 C:995 "});
