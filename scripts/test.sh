@@ -37,11 +37,11 @@ bash tests/packaging/package-test.sh build-deb/moirex_"$version"_*.deb "$version
 
 # Every test that starts a thread once more under ThreadSanitizer: the run controller and its
 # exchanges, the MFC worker, the Setup page's instrument work, whole runs on the emulator, the
-# serial lines and the port claims, the emulator itself, the service tools. Each test binary of
+# serial lines and the port claims, the emulator itself, the service tools, the SECoP node. Each test binary of
 # those layers runs whole, so a new threaded test is covered without a name pattern.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=TSan -DMOIREX_WERROR=ON -DMOIREX_BUILD_UI=OFF \
   -DMOIREX_BUILD_BENCH=OFF >/dev/null
-tsan_suites=(core devices sim config)
+tsan_suites=(core devices sim config remote)
 cmake --build build-tsan -j"$jobs" --target "${tsan_suites[@]/#/test_}"
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 for suite in "${tsan_suites[@]}"; do
@@ -58,7 +58,7 @@ QT_QPA_PLATFORM=offscreen ctest --test-dir build-tsan-ui --output-on-failure --t
 # fuzz/corpus, so the repository is not written to. A crash fails the run; its input is kept.
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Fuzz -DMOIREX_BUILD_FUZZ=ON \
   -DMOIREX_BUILD_UI=OFF -DMOIREX_BUILD_TESTS=OFF -DMOIREX_BUILD_BENCH=OFF >/dev/null
-harnesses=(modbus_answer pump_answer ini_file program_file sim_request)
+harnesses=(modbus_answer pump_answer ini_file program_file sim_request secop_message)
 cmake --build build-fuzz -j"$jobs" --target "${harnesses[@]/#/fuzz_}"
 fuzzwork=build-fuzz/work
 for h in "${harnesses[@]}"; do

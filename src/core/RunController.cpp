@@ -591,6 +591,7 @@ void ButtonApplyClick(TRunContext& ctx) {
     }
 
     SetLockedPages(m.Form, false);
+    ctx.RecipePath = recipePath;
 
     ctx.ThreadData.StepMFCASet = false;
     ctx.ThreadData.StepMFCBSet = false;

@@ -146,6 +146,8 @@ struct TRunContext {
     // The segment (1-based; 0: none) under which the worker takes its readings until its next
     // hand-over: the run data row of a reading names it.
     int32_t ReadingSegment = 0;
+    // The recipe file of the run that started last (empty before the first).
+    std::string RecipePath;
     // Monotonic time (Clk) of Start, for the data file's seconds.
     double RunStartSeconds = 0;
     // The longest of the stop procedure's random waits between looks at the worker (ms, the
