@@ -20,9 +20,11 @@
 
 #include <unistd.h>
 
+#include "BringUp.h"
 #include "Command.h"
 #include "HeadlessWindow.h"
 #include "RunSession.h"
+#include "StopSignals.h"
 #include "core/ProgramFile.h"
 #include "core/ProgramSegments.h"
 #include "core/RunBringUp.h"
@@ -38,67 +40,18 @@
 namespace moirexctl {
 namespace {
 
-std::atomic<int> gSignals{0};
-std::atomic<int> gFirstSignal{0};  // its number gives the exit status of a stop on a signal
-
-extern "C" void OnStopSignal(int signal) {
-    int none = 0;
-    gFirstSignal.compare_exchange_strong(none, signal);
-    gSignals.fetch_add(1);
-}
-
-void InstallStopSignals() {
-    struct sigaction sa {};
-    sa.sa_handler = OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;  // no restart: a wait for the typed answer ends at the signal
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    // A closed terminal is a stop as well, not an end that leaves the gases flowing; and output
-    // into a closed pipe must not end the tool before the stop procedure has run.
-    sigaction(SIGHUP, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-}
-
-std::string Required(const Args& args, const std::string& option, const char* what) {
-    const auto v = args.Value(option);
-    if (!v || moirex::Trim(*v).empty()) throw UsageError(option + " is missing: " + what);
-    return moirex::Trim(*v);
-}
-
-// A port from its option, else the one the window's configuration file remembers from the last
-// validation.
-std::string PortOption(const Args& args, const std::string& option, const std::string& remembered, const char* what) {
-    if (args.Value(option)) return Required(args, option, what);
-    if (moirex::Trim(remembered).empty())
-        throw UsageError(option + " is missing: " + what + " (and no set-up has stored one; see moirexctl setup)");
-    return moirex::Trim(remembered);
-}
-
 void Print(const std::string& line) { std::cout << line << std::endl; }
 
 int RunRun(const std::vector<std::string>& argv) {
-    const Args args(argv, {{"--pump"}, {"--mfc-a"}, {"--mfc-b"}, {"--gas-a"}, {"--gas-b"}, {"--data"},
-                           {"--yes", false}, {"--force", false}, {"--syringe-ul"}, {"--stop-retry-s"}});
+    std::vector<OptionSpec> options = BringUpOptions;
+    options.insert(options.end(), {{"--data"}, {"--force", false}, {"--stop-retry-s"}});
+    const Args args(argv, options);
     args.ExpectPositionals(1, 1);
     const std::string programPath = args.Positionals()[0];
-    const std::string gasA = Required(args, "--gas-a", "MFC A's gas (table number 2 to 11, or gas name)");
-    const std::string gasB = Required(args, "--gas-b", "MFC B's gas (table number 2 to 11, or gas name)");
-    // Refused before any instrument is touched, where it can be.
-    for (const auto& [option, gas] : {std::pair{"--gas-a", gasA}, std::pair{"--gas-b", gasB}}) {
-        std::string error;
-        if (!moirex::GasChoiceCanExist(gas, error)) throw UsageError(std::string(option) + ": " + error);
-    }
-    // The configuration file's syringe unless the option names one.
-    std::optional<double> syringe;
-    if (args.Value("--syringe-ul")) syringe = args.Real("--syringe-ul", 0);
+    CheckBringUpOptions(args);
     const double stopRetry = args.Real("--stop-retry-s", 60);
     if (!(stopRetry >= 0) || stopRetry > 86400)
         throw UsageError("--stop-retry-s: seconds from 0 to 86400: " + *args.Value("--stop-retry-s"));
-    if (syringe && !moirex::SettingInRange(moirex::settings::SyringeVolume, *syringe))
-        throw UsageError("--syringe-ul: the syringe volume must lie from " +
-                         moirex::FormatGeneral(moirex::settings::SyringeVolume.Min) + " to " +
-                         moirex::FormatGeneral(moirex::settings::SyringeVolume.Max) + " µl: " + *args.Value("--syringe-ul"));
     // The whole program is read before any instrument is touched: a bad line and nothing runs.
     const moirex::TProgramFileResult program = moirex::ReadProgramFile(programPath);
     if (!program.Ok()) {
@@ -123,7 +76,7 @@ int RunRun(const std::vector<std::string>& argv) {
 
     InstallStopSignals();
     auto interrupted = [] {
-        if (gSignals.load() == 0) return false;
+        if (StopSignalCount() == 0) return false;
         std::cerr << "moirexctl run: stopped before the run began; no flow was started" << std::endl;
         return true;
     };
@@ -133,81 +86,9 @@ int RunRun(const std::vector<std::string>& argv) {
     std::optional<bool> answer;
     if (args.Flag("--yes")) answer = true;
     HeadlessWindow window(answer);
-    moirex::TForm1& form = window.form;
     moirex::TMixer& mixer = window.mixer;
-    window.Start();
-    const std::string pumpPort = PortOption(args, "--pump", mixer.INIPortPump, "the pump's serial port");
-    const std::string portA = PortOption(args, "--mfc-a", mixer.INIPortMFCA, "MFC A's serial port");
-    const std::string portB = PortOption(args, "--mfc-b", mixer.INIPortMFCB, "MFC B's serial port");
-    if (pumpPort == portA || pumpPort == portB || portA == portB)
-        throw UsageError("Select different COM ports for the MFCs (the pump, MFC A and MFC B each need their own port)");
-    Print("Ports: pump " + pumpPort + ", MFC A " + portA + ", MFC B " + portB);
-    window.SelectPort(form.ListBoxPortPump, pumpPort);
-    window.SelectPort(form.ListBoxPortMFC1, portA);
-    window.SelectPort(form.ListBoxPortMFC2, portB);
-    window.Validate();
-    if (interrupted()) return ExitFailed;
-    if (!form.CheckBoxPump.Checked()) {
-        std::cerr << "moirexctl run: no pump found on " << pumpPort << std::endl;
-        return ExitFailed;
-    }
-    const bool foundA = mixer.MFCADetails.Validated, foundB = mixer.MFCBDetails.Validated;
-    if (!foundA || !foundB) {
-        std::cerr << "moirexctl run: " << (!foundA ? "MFC A (address 1) on " + portA : std::string())
-                  << (!foundA && !foundB ? " and " : "") << (!foundB ? "MFC B (address 2) on " + portB : std::string())
-                  << ": no mass flow controller found" << std::endl;
-        return ExitFailed;
-    }
+    if (const int status = BringUpInstruments(args, window, "run", interrupted); status != ExitOk) return status;
 
-    // Gas selection: a gas the program does not know is refused before the controller is switched.
-    std::string error;
-    const int positionA = window.GasPosition(mixer.MFCADetails, gasA, error);
-    if (positionA < 0) {
-        std::cerr << "moirexctl run: --gas-a: " << error << std::endl;
-        return ExitUsage;
-    }
-    const int positionB = window.GasPosition(mixer.MFCBDetails, gasB, error);
-    if (positionB < 0) {
-        std::cerr << "moirexctl run: --gas-b: " << error << std::endl;
-        return ExitUsage;
-    }
-    bool unknown = false;
-    for (const auto& [details, number, position] :
-         {std::tuple{&mixer.MFCADetails, 1, positionA}, std::tuple{&mixer.MFCBDetails, 2, positionB}}) {
-        const std::string message =
-            moirex::UnrecognisedGasMessage(*details, number, static_cast<uint32_t>(position) + moirex::TLUT::First);
-        if (message.empty()) continue;
-        unknown = true;
-        std::cerr << TerminalText(message) << std::endl;
-    }
-    if (unknown) {
-        std::cerr << "moirexctl run: the gas is not recognized; nothing runs" << std::endl;
-        return ExitUsage;
-    }
-    window.PickGas(form.ListBox1, positionA);
-    if (interrupted()) return ExitFailed;
-    window.PickGas(form.ListBox2, positionB);
-    if (interrupted()) return ExitFailed;
-    if (!window.Ready()) {
-        const bool asked = std::any_of(window.dialogs.shown.begin(), window.dialogs.shown.end(),
-                                       [](const auto& e) { return e.kind == moirex::ScriptedDialogs::Entry::Question; });
-        std::cerr << "moirexctl run: "
-                  << (asked ? "the gases were not confirmed; nothing runs" : "a controller did not confirm its gas; nothing runs")
-                  << std::endl;
-        return ExitFailed;
-    }
-    // From here on the run prints its own run-log lines and messages.
-    window.StopPrinting();
-
-    // The segments, built as the segment editor builds them from the flow editors.
-    std::string pumpError, used;
-    if (!moirex::SetUpConfiguredPump(mixer, syringe, pumpPort, used, pumpError)) {
-        std::cerr << "moirexctl run: " << pumpError << std::endl;
-        return ExitFailed;
-    }
-    used = "Settings used: " + used + ", from " + moirex::IniFilePath();
-    Print(used);
-    moirex::LogOld(form.MemoLog, used);
     Print("");
     Print("Segment program " + programPath + ":");
     std::vector<std::string> refusals;
@@ -231,7 +112,7 @@ int RunRun(const std::vector<std::string>& argv) {
         Print("  " + line);
     }
 
-    RunSession session(mixer, dataPath, [] { return gSignals.load(); }, [] { return gFirstSignal.load(); });
+    RunSession session(mixer, dataPath, StopSignalCount, FirstStopSignal);
     session.StopRetryLimitSeconds = stopRetry;
     return session.Run();
 }

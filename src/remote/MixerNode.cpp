@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <filesystem>
 
@@ -11,6 +12,8 @@
 #include "form/Form.h"
 #include "model/MixtureReport.h"
 #include "state/MixerState.h"
+#include "support/TextFormat.h"
+#include "support/Version.h"
 
 namespace moirex {
 
@@ -58,6 +61,15 @@ std::string HostName() {
     char name[256] = {};
     if (gethostname(name, sizeof name - 1) != 0 || !name[0]) return "localhost";
     return name;
+}
+
+// A single-precision flow of a segment record as the double its shortest text reads as: 0.01,
+// not 0.009999999776482582.
+double Single(float value) {
+    const std::string text = ShortestText(value);
+    double d = 0;
+    std::from_chars(text.data(), text.data() + text.size(), d);
+    return d;
 }
 
 int MixerStateValue(TMixerState s) { return static_cast<int>(s); }
@@ -179,7 +191,7 @@ json TMixerNode::Description() {
         {"value", "status", "components", "fluid_ppm"});
     return {{"equipment_id", "moirex." + HostName()},
             {"description", "Moirex gas and vapour mixer: two mass flow controllers and a syringe pump"},
-            {"firmware", "Moirex" + std::string(ProgramVersion)},
+            {"firmware", VersionLine("Moirex")},
             {"order", {"mixer", "gas_a", "gas_b", "fluid", "program", "outlet"}},
             {"modules", std::move(modules)}};
 }
@@ -273,13 +285,13 @@ void TMixerNode::PublishState(bool readings) {
               warnings.find("Flow A Warning") != std::string::npos);
     gasStatus("gas_b", fs.MFCB, readingSeenB_, "MFC B", f.StatusBar1.Panel(3),
               warnings.find("Flow B Warning") != std::string::npos);
-    publish("gas_a", "setpoint", static_cast<double>(parts.A.Mass));
-    publish("gas_b", "setpoint", static_cast<double>(parts.B.Mass));
+    publish("gas_a", "setpoint", Single(parts.A.Mass));
+    publish("gas_b", "setpoint", Single(parts.B.Mass));
 
     // fluid
     const std::string command =
         parts.Running ? (parts.C.PumpCommand.empty() ? std::string(NoFluidPumpCommand) : parts.C.PumpCommand) : "";
-    publish("fluid", "value", static_cast<double>(parts.C.Mass));
+    publish("fluid", "value", Single(parts.C.Mass));
     publish("fluid", "command", command);
     publish("fluid", "pump_status", m.PumpDetails.Status);
     if (!parts.Running) publish("fluid", "status", Status(scIdle, "pump stopped outside a run"));
@@ -302,7 +314,9 @@ void TMixerNode::PublishState(bool readings) {
     publish("program", "segment_time_left", std::round(segmentLeft));
     publish("program", "program_time_left", std::round(programLeft));
     switch (m.MixerState) {
-        case TMixerState::msOperating: publish("program", "status", Status(scBusy, m.RunStatusText)); break;
+        case TMixerState::msOperating:
+            publish("program", "status", Status(scBusy, m.RunStatusText.empty() ? display : m.RunStatusText));
+            break;
         case TMixerState::msStopping: publish("program", "status", Status(scBusy, display)); break;
         case TMixerState::msStopFailed: publish("program", "status", Status(scError, CouldNotStopFlow)); break;
         case TMixerState::msReady:

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 namespace moirex {
@@ -144,6 +145,21 @@ std::string FormatDateTime(std::string_view pattern, TDateTime value) {
         }
         i += n;
     }
+    return text;
+}
+
+std::string Iso8601Local(std::chrono::system_clock::time_point t) {
+    using namespace std::chrono;
+    const auto ms = floor<milliseconds>(t);
+    const std::time_t seconds = system_clock::to_time_t(floor<std::chrono::seconds>(ms));
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[64];
+    const long offset = local.tm_gmtoff / 60;  // minutes east of UTC
+    const long millis = static_cast<long>((ms.time_since_epoch() % 1000ms).count());
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ld%c%02ld:%02ld", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, (millis + 1000) % 1000,
+                  offset < 0 ? '-' : '+', std::labs(offset) / 60, std::labs(offset) % 60);
     return text;
 }
 

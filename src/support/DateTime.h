@@ -27,4 +27,8 @@ TDateTime FromSystemClock(std::chrono::system_clock::time_point t);
 // not a moment (not a number, beyond year 10000) shows as 1899-12-30 00:00:00.000.
 std::string FormatDateTime(std::string_view pattern, TDateTime value);
 
+// A moment as ISO 8601 local time with its UTC offset, to the millisecond:
+// "2026-12-10T14:02:03.120+01:00". For records that other programs read.
+std::string Iso8601Local(std::chrono::system_clock::time_point t);
+
 }  // namespace moirex
