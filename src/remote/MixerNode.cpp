@@ -201,7 +201,8 @@ TMixerNode::TMixerNode(TRunContext& run, TDialogCapture& capture, secop::TNodeLi
     previousHandOver_ = run_.OnHandOver;
     run_.OnHandOver = [this](const THandOverReadings& r) {
         if (previousHandOver_) previousHandOver_(r);
-        PublishState(true);
+        // A hand-over that repeats a missing reading brings nothing new: no new time stamp.
+        PublishState(r.NewReading);
     };
 }
 
