@@ -480,7 +480,8 @@ namespace {
 
 // A pump of the given type that reports standby after `busyQueries` busy status queries
 // (never, when negative).
-ScriptedPump::Script PumpOfType(std::string type, int busyQueries, std::shared_ptr<int> queries) {
+ScriptedPump::Script PumpOfType(std::string type, int busyQueries,
+                                std::shared_ptr<std::atomic<int>> queries) {
     return [type, busyQueries, queries](const std::string& frame) -> std::optional<std::string> {
         if (frame.empty()) return std::string("/0b");
         if (frame == "/1TIR") return std::string("/0@");
@@ -498,7 +499,7 @@ ScriptedPump::Script PumpOfType(std::string type, int busyQueries, std::shared_p
 }  // namespace
 
 TEST_F(PumpFixture, PumpFindInitCurrentTypeReachesStandby) {
-    auto queries = std::make_shared<int>(0);
+    auto queries = std::make_shared<std::atomic<int>>(0);
     ScriptedPump peer(PumpOfType("50", 2, queries), &clock);
     auto pump = MakePump();
     TPumpFeedbackLines feedback;
@@ -516,7 +517,7 @@ TEST_F(PumpFixture, PumpFindInitCurrentTypeReachesStandby) {
 }
 
 TEST_F(PumpFixture, PumpFindInitNeverReadyWaitsFiftySecondsAndStillSucceeds) {
-    auto queries = std::make_shared<int>(0);
+    auto queries = std::make_shared<std::atomic<int>>(0);
     ScriptedPump peer(PumpOfType("PSD/4 50", -1, queries), &clock, 2.0);
     auto pump = MakePump();
     TPumpFeedbackLines feedback;
@@ -535,14 +536,14 @@ TEST_F(PumpFixture, PumpFindInitNeverReadyWaitsFiftySecondsAndStillSucceeds) {
     EXPECT_GE(seconds, 50);
     EXPECT_LE(seconds, 53);
     // Each pass: a 2 s exchange (as the peer models a slow answer here) and the 500 ms wait.
-    EXPECT_GE(*queries, 19);
-    EXPECT_LE(*queries, 21);
+    EXPECT_GE(queries->load(), 19);
+    EXPECT_LE(queries->load(), 21);
 }
 
 TEST_F(PumpFixture, PumpFindInitOlderTypeIsRefused) {
     // "75" wins even when "50" is in the answer as well.
     for (const std::string type : {"75", "7550", "50 75"}) {
-        auto queries = std::make_shared<int>(0);
+        auto queries = std::make_shared<std::atomic<int>>(0);
         ScriptedPump peer(PumpOfType(type, 0, queries), &clock);
         auto pump = MakePump();
         TPumpFeedbackLines feedback;

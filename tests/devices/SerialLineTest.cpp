@@ -129,6 +129,9 @@ TEST_F(LineOwner, TicketsAndStopsDropOfWhatHasNotBegun) {
     ASSERT_TRUE(slow.WaitFor(5));
     EXPECT_FALSE(slow.Dropped());
     EXPECT_EQ(slow.Result().Status, "");
+    // The done call comes on the line's thread right after the result is set: wait for it.
+    for (int i = 0; i < 5000 && done.load() < 4; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(done.load(), 4);
     EXPECT_EQ(emulator_->Mfc(Instrument::MfcA).SetPoint, 0.0f) << "a dropped write reached the controller";
     // The next job is served as usual.
