@@ -39,6 +39,8 @@ void PrintShownSince(const moirex::Dialogs& dialogs, size_t from) {
     for (size_t i = from; i < scripted->shown.size(); ++i) std::cout << "message: " << scripted->shown[i].text << std::endl;
 }
 
+}  // namespace
+
 // A run-log entry may hold several lines (the worker's messages end in CR LF): one printed line
 // each, blank ones left out.
 void PrintEntry(const char* prefix, const std::string& entry) {
@@ -51,8 +53,6 @@ void PrintEntry(const char* prefix, const std::string& entry) {
     }
     std::cout << std::flush;
 }
-
-}  // namespace
 
 RunSession::RunSession(moirex::TMixer& mixer, std::string dataPath, std::function<int()> stopSignals,
                        std::function<int()> firstStopSignal)

@@ -41,4 +41,7 @@ private:
     std::function<int()> firstStopSignal_;
 };
 
+// A run-log entry as moirexctl prints it: one line each behind `prefix`, blank ones left out.
+void PrintEntry(const char* prefix, const std::string& entry);
+
 }  // namespace moirexctl

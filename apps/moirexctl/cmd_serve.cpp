@@ -22,17 +22,6 @@
 namespace moirexctl {
 namespace {
 
-void PrintLines(const char* prefix, const std::string& entry) {
-    size_t start = 0;
-    while (start <= entry.size()) {
-        size_t end = entry.find_first_of("\r\n", start);
-        if (end == std::string::npos) end = entry.size();
-        if (end > start) std::cout << prefix << entry.substr(start, end - start) << "\n";
-        start = end + 1;
-    }
-    std::cout << std::flush;
-}
-
 bool Idle(const moirex::TRunContext& run) {
     const auto s = run.Mixer.MixerState;
     return !moirex::WorkerRunning(run) &&
@@ -69,7 +58,7 @@ int RunServe(const std::vector<std::string>& argv) {
     moirex::TMixer& mixer = window.mixer;
     mixer.TickReady = true;
     run.OnLogLine = [&](const moirex::TMemo& memo, const std::string& line) {
-        PrintLines(&memo == &window.form.MemoLog ? "log: " : "setup: ", line);
+        PrintEntry(&memo == &window.form.MemoLog ? "log: " : "setup: ", line);
     };
     moirex::TScriptedCapture capture(window.dialogs);
     moirex::TMixerNode node(run, capture);
