@@ -15,7 +15,7 @@ if(TARGET moirex)
   install(TARGETS moirex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
-install(TARGETS moirexctl moirex-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS moirexctl moirex-sim moirex-guard RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET moirex)
   install(FILES ${pkg}/${MOIREX_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${MOIREX_METAINFO} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

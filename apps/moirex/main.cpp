@@ -13,6 +13,7 @@
 #include "support/Log.h"
 #include "support/Version.h"
 #include "ui/Application.h"
+#include "ui/GuardedApplication.h"
 #include "ui/StopOnSignal.h"
 
 namespace {
@@ -46,7 +47,8 @@ int main(int argc, char** argv) {
     }
 
     // Qt takes its own options (-platform, -display, -style …) out of argv; what is left is ours.
-    QApplication app(argc, argv);
+    // Its event handlers are guarded: a failure that escapes one is shown, the program goes on.
+    moirex::ui::TGuardedApplication app(argc, argv);
     moirex::ui::NameApplication();
 
     bool emulator = false;
@@ -61,6 +63,8 @@ int main(int argc, char** argv) {
     }
 
     moirex::ui::TAppOptions options;
+    // Every run has its guardian: should this program die or freeze, it stops the flows.
+    options.StartGuardian = true;
     std::unique_ptr<moirex::sim::Emulator> sim;
     if (emulator) {
         try {
@@ -79,10 +83,12 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         moirex::ui::TMoirexApp moirex(options);
+        app.OnFailure = [&moirex](const std::string& what) { moirex.Mixer().Dlg.ShowError(what); };
         // A logout, `kill` or a closed terminal stops a run before the program ends.
         moirex::ui::TStopOnSignal stopOnSignal(moirex, {SIGTERM, SIGHUP, SIGINT});
         moirex.Window().show();
         status = QApplication::exec();
+        app.OnFailure = nullptr;
     }
     return status;
 }

@@ -9,6 +9,7 @@
 #include "Command.h"
 #include "core/MainThreadHandOver.h"
 #include "core/RunController.h"
+#include "core/StopRetry.h"
 #include "devices/PortClaim.h"
 #include "form/Dialogs.h"
 #include "form/Form.h"
@@ -84,6 +85,10 @@ int RunSession::Run() {
 
     // One row per hand-over, written by the run controller as for the window's runs.
     run.DataFilePath = dataPath_;
+    // A guardian stops the instruments should this process die or freeze during the run.
+    run.StartGuardian = true;
+    run.Holder = "moirexctl run";
+    run.GuardianStopRetrySeconds = StopRetryLimitSeconds;
 
     mixer_.TickReady = true;
     const size_t shownBefore = ShownCount(mixer_.Dlg);
@@ -121,7 +126,7 @@ int RunSession::Run() {
     };
 
     int signalsSeen = 0;
-    double failedSince = -1, lastRetry = 0;
+    moirex::TStopRetry retry{StopRetryPeriodSeconds, StopRetryLimitSeconds};
     double nextTick = clock.MonotonicSeconds();
     while (true) {
         handOver.processPending();
@@ -161,6 +166,11 @@ int RunSession::Run() {
                               << std::endl;
                     status = ExitFailed;
                     break;
+                case moirex::TStopCause::scGuardian:
+                    std::cerr << "moirexctl run: this process froze; its guardian stopped the instruments: "
+                              << run.Guardian.Account() << std::endl;
+                    status = ExitGuardianStop;
+                    break;
                 case moirex::TStopCause::scStopButton: {
                     const int signal = firstStopSignal_();
                     std::cerr << "moirexctl run: stopped on a signal before the program's end" << std::endl;
@@ -178,24 +188,37 @@ int RunSession::Run() {
             }
             return status;
         }
+        if (workerGone && mixer_.MixerState == moirex::TMixerState::msStopFailed &&
+            run.StopCause == moirex::TStopCause::scGuardian) {
+            // The guardian has repeated its stop for as long as this process would have.
+            show(true);
+            std::cerr << "moirexctl run: this process froze; its guardian could not confirm every stop: "
+                      << run.Guardian.Account() << std::endl;
+            std::cerr << moirex::CouldNotStopFlow << std::endl;
+            return ExitStopFailed;
+        }
         if (workerGone && mixer_.MixerState == moirex::TMixerState::msStopFailed) {
             const double now = clock.MonotonicSeconds();
-            if (failedSince < 0) {
-                failedSince = lastRetry = now;
+            if (!retry.Failing()) {
+                retry.Failed(now);
                 std::cout << "The stop could not be confirmed: the stop procedure is repeated every "
-                          << moirex::ShortestText(StopRetryPeriodSeconds) << " s for " << moirex::ShortestText(StopRetryLimitSeconds) << " s"
+                          << moirex::ShortestText(retry.PeriodSeconds) << " s for " << moirex::ShortestText(retry.LimitSeconds) << " s"
                           << std::endl;
             }
-            if (now - failedSince >= StopRetryLimitSeconds) {
-                show(true);
-                for (const std::string& line : stopFailure) std::cerr << line << std::endl;
-                std::cerr << moirex::CouldNotStopFlow << std::endl;
-                return ExitStopFailed;
-            }
-            if (now - lastRetry >= StopRetryPeriodSeconds) {
-                lastRetry = now;
-                std::cout << "Repeating the stop procedure" << std::endl;
-                moirex::ButtonStopClick(run);
+            switch (retry.Next(now)) {
+                case moirex::TStopRetry::TStep::srGiveUp:
+                    // Told here: the guardian has nothing to add to a stop procedure that ended.
+                    moirex::EndRunGuardian(run);
+                    show(true);
+                    for (const std::string& line : stopFailure) std::cerr << line << std::endl;
+                    std::cerr << moirex::CouldNotStopFlow << std::endl;
+                    return ExitStopFailed;
+                case moirex::TStopRetry::TStep::srRepeat:
+                    std::cout << "Repeating the stop procedure" << std::endl;
+                    moirex::ButtonStopClick(run);
+                    break;
+                case moirex::TStopRetry::TStep::srWait:
+                    break;
             }
         }
 

@@ -29,6 +29,9 @@ public:
     // Every flow confirmed stopped, but the run data file could not be written (part of the
     // run's readings is not in it): instead of 0, 5 or 128 + N.
     static constexpr int ExitDataLost = 6;
+    // This process froze (or was stopped) for longer than the guard time during the run; its
+    // guardian stopped every flow, confirmed, and the run ended on its account.
+    static constexpr int ExitGuardianStop = 7;
 
     // Between repeats of a stop procedure that could not confirm the stop, and how long to go on.
     double StopRetryPeriodSeconds = 5;

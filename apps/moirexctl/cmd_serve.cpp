@@ -57,6 +57,10 @@ int RunServe(const std::vector<std::string>& argv) {
     moirex::TRunContext& run = window.run;
     moirex::TMixer& mixer = window.mixer;
     mixer.TickReady = true;
+    // Each run started over SECoP has its guardian, as moirexctl run's has.
+    run.StartGuardian = true;
+    run.Holder = "moirexctl serve";
+    run.GuardianStopRetrySeconds = stopRetry;
     run.OnLogLine = [&](const moirex::TMemo& memo, const std::string& line) {
         PrintEntry(&memo == &window.form.MemoLog ? "log: " : "setup: ", line);
     };

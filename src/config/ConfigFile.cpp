@@ -222,6 +222,8 @@ void INILoad(TMixer& mixer) {
 
     // The run's outage limit: not a setting of the window, read here with the others.
     mixer.OutageStop_s = checked.Real(settings::OutageStop, 60);
+    // The guard time of a run's guardian, likewise.
+    mixer.GuardTimeout_s = checked.Real(settings::GuardTimeout, 10);
     if (!checked.Refused().empty()) {
         std::string text = "Settings in " + ConfigPath() + " that cannot be used:";
         for (const std::string& line : checked.Refused()) {

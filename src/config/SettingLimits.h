@@ -36,6 +36,8 @@ inline constexpr TSettingRange OutageStop{"Run", "Outage stop s", 0, 1e6};  // 0
 // The log file's size rotation: a file's size in MB, how many rotated files are kept.
 inline constexpr TSettingRange LogFileSize{"Logging", "Max file size MB", 1, 100000};
 inline constexpr TSettingRange LogFilesKept{"Logging", "Files kept", 1, 1000};
+// Below half a second the guardian would take a busy moment of the program for a freeze.
+inline constexpr TSettingRange GuardTimeout{"Run", "Guard timeout s", 0.5, 3600};
 }  // namespace settings
 
 // True for a finite value within the range, ends included.

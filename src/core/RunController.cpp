@@ -1,5 +1,7 @@
 #include "core/RunController.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -12,7 +14,9 @@
 #include "core/FlowStatusTexts.h"
 #include "core/MFCThread.h"
 #include "core/TickStep.h"
+#include "core/UnendedRun.h"
 #include "core/Totalizer.h"
+#include "devices/ExchangeGate.h"
 #include "devices/PSD4_Interface.h"
 #include "devices/SerialLine.h"
 #include "devices/SerialPortVogtlin.h"
@@ -398,6 +402,7 @@ void ConcludeStop(TRunContext& ctx) {
         if (m.Form.Caption() == CouldNotStopFlow) m.Form.SetCaption(ctx.CaptionBeforeStopFailed);
         m.Form.ButtonAddStep.SetEnabled(true);
         m.Form.ButtonSegmentDelete.SetEnabled(true);
+        EndRunGuardian(ctx);
         return;
     }
     auto tf = [](bool v) { return std::string(v ? "True" : "False"); };
@@ -493,6 +498,120 @@ void StopProcedureTick(TRunContext& ctx) {
     x.StopPhase = step.Next;
 }
 
+// The guardian of the run just started: the run's mark for the next start, then moirex-guard
+// with what it needs to stop the instruments on its own. A guardian that cannot be started is
+// told in the run log; the run goes on.
+void StartRunGuardian(TRunContext& ctx, const std::string& recipePath) {
+    if (!ctx.StartGuardian) return;
+    TMixer& m = ctx.Mixer;
+    // The guardian and the next start may work from another folder.
+    auto absolute = [](const std::string& name) {
+        if (name.empty() || name[0] == '/' || name.find('/') == std::string::npos) return name;
+        return std::filesystem::absolute(name).lexically_normal().string();
+    };
+    TUnendedRun mark;
+    mark.Holder = ctx.Holder;
+    mark.Pid = ::getpid();
+    mark.Started = FormatDateTime("yyyy-mm-dd hh:nn:ss", m.StepStartTime);
+    mark.PumpPort = absolute(m.PumpDetails.Port);
+    mark.PortA = absolute(m.MFCADetails.ComPortName);
+    mark.PortB = absolute(m.MFCBDetails.ComPortName);
+    mark.DataFile = ctx.DataFile.IsOpen() ? ctx.DataFile.Path() : std::string();
+    mark.RecipeFile = recipePath;
+    std::string error;
+    ClearRunMark(ctx.RunMarkPath);
+    ctx.RunMarkPath.clear();
+    if (MarkRunUnderWay(mark, error))
+        ctx.RunMarkPath = mark.Path;
+    else
+        RunLog(ctx, "The run's mark for the next start could not be written: " + error);
+
+    TGuardianRun run;
+    run.Holder = ctx.Holder;
+    run.PumpPort = mark.PumpPort;
+    run.PortA = mark.PortA;
+    run.PortB = mark.PortB;
+    run.AddressA = m.MFCADetails.ModBusAddress;
+    run.AddressB = m.MFCBDetails.ModBusAddress;
+    run.SerialA = m.MFCADetails.Serial;
+    run.SerialB = m.MFCBDetails.Serial;
+    run.DataFile = mark.DataFile;
+    run.RecipeFile = recipePath;
+    if (const TCodeSiteDestination* log = FormLogger().Destination(); log && log->LogFile.Active)
+        run.LogFile = (std::filesystem::path(log->LogFile.FilePath) / log->LogFile.FileName).string();
+    run.NoteFile = ctx.RunMarkPath;
+    run.GuardSeconds = m.GuardTimeout_s;
+    run.StopRetrySeconds = ctx.GuardianStopRetrySeconds;
+    ctx.GuardianHolds = false;
+    if (!ctx.Guardian.Start(run, error)) RunLog(ctx, "The guardian could not be started (" + error + "): the run goes on unguarded");
+}
+
+// What the guardian has to say, on every tick. True while it holds the instruments: the tick
+// then does nothing. A guardian that took the instruments over has found this program frozen:
+// the program commands them no more, ends its worker (whose exchanges are refused now) and ends
+// the run on the guardian's account.
+bool ServeGuardian(TRunContext& ctx) {
+    TMixer& m = ctx.Mixer;
+    switch (ctx.Guardian.Poll()) {
+        case TGuardianLink::TNews::gnNone:
+            break;
+        case TGuardianLink::TNews::gnRestarted:
+        case TGuardianLink::TNews::gnUnguarded:
+            RunLog(ctx, ctx.Guardian.Message());
+            break;
+        case TGuardianLink::TNews::gnTakingOver: {
+            ctx.GuardianHolds = true;
+            ctx.StopCause = TStopCause::scGuardian;
+            RunLog(ctx, "The guardian has taken the instruments over (this program gave no sign of life for " +
+                            FormatGeneral(m.GuardTimeout_s) + " s): they are not commanded from here any more");
+            m.MixerState = TMixerState::msStopping;
+            m.FlowStatus.SegmentAverage = 0;
+            m.Form.RzLEDDisplay1.SetCaption("Stopping");
+            m.Form.ButtonAddStep.SetEnabled(true);
+            m.Form.ButtonSegmentDelete.SetEnabled(true);
+            // What the tick or the stop procedure has under way is refused now (nothing of it is
+            // sent any more) and counts for nothing; what has not begun is dropped.
+            {
+                TTickExchanges& x = ctx.Pending;
+                x.Pump.Abandon();
+                x.StopPump.Abandon();
+                for (const std::string* port : {&m.PumpDetails.Port, &m.MFCADetails.ComPortName, &m.MFCBDetails.ComPortName})
+                    Exchanges(ctx).DropPending(*port);
+                x.B.Reset();
+                x.Pump.Reset();
+                x.StopPump.Reset();
+                x.StopJob.Reset();
+                x.StopPhase = TStopPhase::spNone;
+                x.Segment += 1;
+            }
+            // The guardian writes the run data file's last line.
+            ctx.DataFile.Close();
+            // No tick meanwhile: the hand-overs served while the worker ends may run timer events.
+            m.TickReady = false;
+            StopAndKillThread(ctx);
+            m.TickReady = true;
+            break;
+        }
+        case TGuardianLink::TNews::gnTookOver:
+            ctx.GuardianHolds = false;
+            RunLog(ctx, "Guardian: " + ctx.Guardian.Account());
+            // Its mark stays, with the guardian's account in it, for the next start to tell.
+            ctx.RunMarkPath.clear();
+            if (ctx.Guardian.AllConfirmed()) {
+                m.MixerState = TMixerState::msReady;
+                m.Form.RzLEDDisplay1.SetCaption("Stopped");
+                m.PumpDetails.Status = "@";
+            } else {
+                RunLog(ctx, "Could not stop flow!");
+                m.Form.SetCaption(CouldNotStopFlow);
+                m.Form.RzLEDDisplay1.SetCaption(CouldNotStopFlow);
+                m.MixerState = TMixerState::msStopFailed;
+            }
+            break;
+    }
+    return ctx.GuardianHolds;
+}
+
 }  // namespace
 
 TRunContext::TRunContext(TMixer& mixer, TMainThreadHandOver& handOver, Clock& clock)
@@ -533,6 +652,7 @@ void StopAndKillThread(TRunContext& ctx) {
         const int32_t span = ctx.StopPollMaxMs > 0 ? ctx.StopPollMaxMs : 1;
         std::uniform_int_distribution<int32_t> wait(0, span - 1);
         while (!ctx.MFCThread->Stopped.load()) {
+            ctx.Guardian.Beat();
             ctx.Clk.SleepMs(wait(ctx.Random));
             if (ctx.HandOver.processPending() == 0) {
                 // A test clock does not wait: give the worker a moment to get to its hand-over.
@@ -566,7 +686,8 @@ void StartThread(TRunContext& ctx) {
     ctx.MFCThread->SegmentClock = &ctx.Clk;
     ctx.MFCThread->OnHandOver = [&ctx] {
         const THandOverReadings readings = TakeHandOver(ctx);
-        AddRunDataRow(ctx, readings);
+        // Once the guardian has taken the instruments over, its account stays the file's last line.
+        if (!ExchangesBarred()) AddRunDataRow(ctx, readings);
         if (ctx.OnHandOver) ctx.OnHandOver(readings);
     };
 }
@@ -620,6 +741,8 @@ void ButtonApplyClick(TRunContext& ctx) {
                                               : ctx.DataFilePath;
     if (!ctx.DataFile.Open(dataPath, besideRecipe ? std::filesystem::path(recipePath).filename().string() : recipePath))
         RunLog(ctx, ctx.DataFile.FailureText());
+
+    StartRunGuardian(ctx, recipePath);
 
     TMFCThread& w = *ctx.MFCThread;
     w.MFCD = m.MFCADetails;
@@ -690,7 +813,56 @@ void Tick(TRunContext& ctx, bool& Done) {
 }
 
 void Timer1Timer(TRunContext& ctx) {
-    if (ctx.Mixer.TickReady) Tick(ctx, ctx.Mixer.TickReady);
+    ctx.Guardian.Beat();
+    if (!ctx.Mixer.TickReady) return;
+    // While the guardian holds the instruments this program commands none of them.
+    if (ServeGuardian(ctx)) return;
+    Tick(ctx, ctx.Mixer.TickReady);
+}
+
+void GuardedTimer1Timer(TRunContext& ctx, const std::function<void(const std::string&)>& showFailure) {
+    std::string what;
+    try {
+        Timer1Timer(ctx);
+        return;
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+        what = "unknown error";
+    }
+    TMixer& m = ctx.Mixer;
+    // The tick's Done flag is set again on every way out of Tick; the next tick must run.
+    m.TickReady = true;
+    std::string text = "The run's tick failed: " + what;
+    switch (m.MixerState) {
+        case TMixerState::msOperating:
+            text += ". The stop procedure runs.";
+            RunLog(ctx, text);
+            ButtonStopClick(ctx);
+            break;
+        case TMixerState::msStopping:
+            // The stop procedure itself failed: nothing is confirmed stopped.
+            text += ". The stop procedure did not end: press Stop to repeat it.";
+            RunLog(ctx, text);
+            RunLog(ctx, "Could not stop flow!");
+            m.Form.SetCaption(CouldNotStopFlow);
+            m.Form.RzLEDDisplay1.SetCaption(CouldNotStopFlow);
+            m.MixerState = TMixerState::msStopFailed;
+            break;
+        default:
+            RunLog(ctx, text);
+            break;
+    }
+    if (showFailure && text != ctx.LastTickFailure) {
+        ctx.LastTickFailure = text;
+        showFailure(text);
+    }
+}
+
+void EndRunGuardian(TRunContext& ctx) {
+    ctx.Guardian.Finish();
+    ClearRunMark(ctx.RunMarkPath);
+    ctx.RunMarkPath.clear();
 }
 
 void BindRunButtons(TRunContext& ctx) {

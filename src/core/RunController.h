@@ -35,7 +35,7 @@
 #include <string>
 #include <vector>
 
-#include "support/ExchangeExecutor.h"
+#include "core/GuardianLink.h"
 #include "core/MainThreadHandOver.h"
 #include "core/RunDataFile.h"
 #include "core/ThreadData.h"
@@ -44,6 +44,7 @@
 #include "state/MixerState.h"
 #include "support/Clock.h"
 #include "support/DateTime.h"
+#include "support/ExchangeExecutor.h"
 
 namespace moirex {
 
@@ -80,6 +81,7 @@ enum class TStopCause : uint8_t {
     scStopButton,  // Stop
     scOutage,      // MFC A or MFC B did not answer for longer than the outage limit
     scIdentity,    // an instrument on one of the run's ports is not the one validated
+    scGuardian,    // this program froze and its guardian stopped the instruments
 };
 
 // The pump timing of a run: the pump answers within a few milliseconds, and the poll period only
@@ -186,6 +188,22 @@ struct TRunContext {
     // The window caption that a failed stop's alarm replaced; it comes back once a stop succeeds.
     std::string CaptionBeforeStopFailed;
 
+    // The guardian of each run (moirex-guard, core/GuardianLink.h): started at Start when
+    // StartGuardian is set (the window and moirexctl run; tests of the run controller leave it
+    // off), beaten by every tick, told at the end of the stop procedure. Holder names this program
+    // in the guardian's records; GuardianStopRetrySeconds is how long it repeats a stop it could
+    // not confirm.
+    bool StartGuardian = false;
+    std::string Holder = "Moirex window";
+    double GuardianStopRetrySeconds = 60;
+    TGuardianLink Guardian;
+    // The run's mark in the unended-run folder (core/UnendedRun.h); empty without a guardian.
+    std::string RunMarkPath;
+    // True from the guardian's take-over until its account has come: no tick runs meanwhile.
+    bool GuardianHolds = false;
+    // The last failure of a tick shown to the operator (GuardedTimer1Timer).
+    std::string LastTickFailure;
+
     // Internal: the random waits of the stop procedure.
     std::minstd_rand Random{20240229};
 };
@@ -211,6 +229,17 @@ void StopAndKillThread(TRunContext& ctx);
 // is true when it was accepted. TellSetMFCFlow logs the outcome to the run log.
 TExchangeTicket<bool> SetMFCFlow(TRunContext& ctx, TMFCDetails details, double flow);
 void TellSetMFCFlow(TRunContext& ctx, const TMFCDetails& details, double flow, bool accepted);
+
+// The window's timer: Timer1Timer with every exception that escapes it caught, so that the
+// program goes on. A tick that fails during a run starts the stop procedure (it runs in the next
+// tick); one that fails in the stop procedure ends in msStopFailed with its message, and Stop
+// repeats it. The failure goes to the run log, and to `showFailure` (a message box in the
+// window) unless the same failure is still the last one shown.
+void GuardedTimer1Timer(TRunContext& ctx, const std::function<void(const std::string&)>& showFailure);
+
+// The run's end told to its guardian (which then ends) and the run's mark removed: for a caller
+// that ends a run whose stop could not be confirmed (StopMixer does it when it confirms the stop).
+void EndRunGuardian(TRunContext& ctx);
 
 // True between Start and the end of the stop procedure (a worker exists).
 bool WorkerRunning(const TRunContext& ctx);

@@ -8,6 +8,7 @@
 #include "config/WindowBusy.h"
 #include "core/RunBringUp.h"
 #include "core/SegmentProgram.h"
+#include "core/UnendedRun.h"
 #include "devices/PortClaim.h"
 #include "devices/PortList.h"
 #include "form/Dialogs.h"
@@ -46,6 +47,24 @@ bool GasRecognised(TSetupContext& ctx, const TMFCDetails& details, int mfcNumber
     if (message.empty()) return true;
     ctx.Mixer.Dlg.ShowMessage(message);
     return false;
+}
+
+// A run on these ports that did not end with its stop procedure is told once, before validation
+// puts the instruments at rest: the guardian's account, or what the instruments were found doing
+// when no guardian could act.
+void TellUnendedRuns(TSetupContext& ctx) {
+    TForm1& f = ctx.Mixer.Form;
+    std::vector<std::string> ports;
+    for (const TListBox* list : {&f.ListBoxPortPump, &f.ListBoxPortMFC1, &f.ListBoxPortMFC2})
+        if (list->ItemIndex() >= 0) ports.push_back(list->SelectedText());
+    for (const TUnendedRun& run : UnendedRunsOn(ports)) {
+        const TFoundInstruments found = run.Account.empty() ? LookAtInstruments(run) : TFoundInstruments{};
+        for (const std::string& line : UnendedRunLines(run, found)) {
+            f.MemoSetupFeedback.Add(line);
+            LogOld(f.MemoLog, line);
+        }
+        ClearRunMark(run.Path);
+    }
 }
 
 void ConfirmGasLines(TSetupContext& ctx) {
@@ -217,6 +236,7 @@ void ButtonSetupValidateClick(TSetupContext& ctx) {
     ctx.Validating = true;
     f.ListBox1.Clear();
     f.ListBox2.Clear();
+    TellUnendedRuns(ctx);
 
     auto v = std::make_shared<TValidation>();
     if (pump >= 0) v->PumpPort = f.ListBoxPortPump.SelectedText();

@@ -24,6 +24,7 @@
 #include "devices/PortClaim.h"
 #include "devices/PortKey.h"
 #include "devices/SerialLine.h"
+#include "devices/ExchangeGate.h"
 #include "support/DateTime.h"
 #include "support/Log.h"
 
@@ -590,6 +591,10 @@ TSerialResponse TSerialPort::Send2(const std::string& message, bool WaitForRespo
     r.Init();
     const auto start = SteadyTime::now();
     r.SentMessage = message;
+    if (ExchangesBarred()) {
+        r.Status = kStatusGuardianTookOver;
+        return r;
+    }
 
     TPortHandle own;
     TSerialLine* line = ThisThreadsLine();
@@ -624,6 +629,12 @@ TSerialResponse TSerialPort::Send2(const std::string& message, bool WaitForRespo
     }
     if (!SetBuffers(fd)) {
         r.Status = kStatusBuffersRefused;
+        return r;
+    }
+    // Looked at again right before the request goes out: a process that froze while it waited
+    // for a quiet line must not send it once the guardian has taken over.
+    if (ExchangesBarred()) {
+        r.Status = kStatusGuardianTookOver;
         return r;
     }
     TCodeSiteLogger& log = SerialPortLogger();
@@ -703,6 +714,10 @@ TSerialResponse TSerialPort::SendData(const uint8_t* Data, uint32_t dataSize, bo
     Trace(1);
     r.Status = kStatusUnknownProblem;
     r.ResponseLength = 0;
+    if (ExchangesBarred()) {
+        r.Status = kStatusGuardianTookOver;
+        return r;
+    }
 
     TPortHandle own;
     TSerialLine* line = ThisThreadsLine();
@@ -749,6 +764,12 @@ TSerialResponse TSerialPort::SendData(const uint8_t* Data, uint32_t dataSize, bo
     Trace(5);
     if (Data == nullptr && dataSize > 0) {
         r.Status = kStatusWriteFailed;
+        return r;
+    }
+    // Looked at again right before the request goes out: a process that froze while it waited
+    // for a quiet line must not send it once the guardian has taken over.
+    if (ExchangesBarred()) {
+        r.Status = kStatusGuardianTookOver;
         return r;
     }
     TLineState state = LoadLine(key);

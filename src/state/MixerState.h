@@ -89,6 +89,10 @@ struct TMixer {
     // a silent instrument cannot keep gas and fluid flowing past the program's end. 0 waits for
     // ever, as long as the operator does not press Stop.
     double OutageStop_s = 60;
+    // Guard time of a run's guardian (configuration [Run] "Guard timeout s"): a controlling
+    // program that gives no sign of life for longer is taken for frozen, and the guardian stops
+    // the instruments.
+    double GuardTimeout_s = 10;
 };
 
 // One time-stamped line ("dd-hh-mm-ss" + blank + msg) into a log pane, copied to FormLogger as

@@ -26,6 +26,8 @@ TMoirexApp::TMoirexApp(TAppOptions options)
     setup_.Work = &setupWork_;
     setup_.Instruments.Work = &setupWork_;
     setup_.Instruments.OnMainThread = [this](std::function<void()> fn) { handOver_.invokeAndWait(std::move(fn)); };
+    run_.StartGuardian = options.StartGuardian;
+    run_.Holder = "Moirex window";
     if (options.Tune) options.Tune(setup_);
     BindWindowHandlers(setup_);
     FormCreate(setup_);
@@ -44,7 +46,9 @@ TMoirexApp::TMoirexApp(TAppOptions options)
         Form, TWindowEvents{.CloseQuery = [this] { return FormCloseQuery(mixer_); },
                             .Close = [this] { FormClose(mixer_); },
                             .Resize = [this] { FormResize(Form); },
-                            .Timer1 = [this] { Timer1Timer(run_); }});
+                            .Timer1 = [this] {
+                                GuardedTimer1Timer(run_, [this](const std::string& text) { mixer_.Dlg.ShowError(text); });
+                            }});
     qtDialogs_.SetParent(window_.get());
     AddDesignByTargetButton(*window_, mixer_);
     AddProgramFileButtons(*window_, mixer_, options.AskProgramPath);

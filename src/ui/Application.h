@@ -34,6 +34,9 @@ struct TAppOptions {
     std::string PumpPort, MFCAPort, MFCBPort;
     // Adjusts the set-up before start-up (tests: the port list, the instruments' timing).
     std::function<void(TSetupContext&)> Tune;
+    // A guardian (moirex-guard) for every run, stopping the flows should the program die or
+    // freeze: the program sets it; tests of the window leave it off.
+    bool StartGuardian = false;
     // Instead of the file dialogs of the program files and the graph's export (tests).
     TAskProgramPath AskProgramPath;
     TAskGraphPath AskGraphPath;

@@ -129,6 +129,32 @@ TEST_F(ConfigFileTest, ValuesAreReadByTheirRules) {
     }
 }
 
+// The guardian's guard time: a value it could act on, else refused with a message and 10 s used.
+TEST_F(ConfigFileTest, GuardTimeoutOutsideItsRangeIsRefusedWithAMessage) {
+    const struct {
+        const char* entry;
+        double seconds;
+        bool refused;
+    } cases[] = {
+        {"", 10, false},        {"Guard timeout s=2.5", 2.5, false}, {"Guard timeout s=0.5", 0.5, false},
+        {"Guard timeout s=3600", 3600, false}, {"Guard timeout s=0", 10, true},   {"Guard timeout s=0.4", 10, true},
+        {"Guard timeout s=-3", 10, true},      {"Guard timeout s=ten", 10, true}, {"Guard timeout s=3601", 10, true},
+        {"Guard timeout s=nan", 10, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.entry);
+        WriteIni(std::string("[Fluid]\r\nMixture name=Saved\r\nMixture molar mass=18\r\n[Run]\r\n") + c.entry + "\r\n");
+        TForm1 f;
+        ScriptedDialogs d;
+        TMixer m{f, d};
+        INILoad(m);
+        EXPECT_EQ(m.GuardTimeout_s, c.seconds);
+        bool told = false;
+        for (const auto& shown : d.shown) told = told || shown.text.find("Guard timeout s") != std::string::npos;
+        EXPECT_EQ(told, c.refused);
+    }
+}
+
 TEST_F(ConfigFileTest, LogRotationIsReadAndABadValueIsRefusedWithTheDefaultUsed) {
     constexpr uint64_t MB = 1024 * 1024;
     struct Case {

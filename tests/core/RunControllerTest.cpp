@@ -9,6 +9,7 @@
 #include "RunControllerFixture.h"
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "config/RunRecords.h"
 #include "core/MFCPassRules.h"
@@ -507,6 +508,50 @@ TEST_F(RunControllerEmulatorTest, ProgramEndingByItselfLeavesNoAlarmAndTheEditor
     ButtonStopClick(ctx);
     ASSERT_TRUE(RunUntil([&] { return Idle(); }));
     EXPECT_EQ(form.RtDoubleVectorTime.Count(), points);
+}
+
+// The window's timer: an exception that escapes a tick does not end the program. During a run the
+// stop procedure runs and confirms the stop; inside the stop procedure the run ends unconfirmed
+// and Stop repeats it. The operator is shown each failure once, not on every tick.
+TEST_F(RunControllerEmulatorTest, TickThatFailsStopsTheRunAndIsShownOnce) {
+    std::vector<std::string> shown;
+    int failures = 0;  // ticks left that fail
+    ctx.OnTick = [&] {
+        if (failures > 0) {
+            --failures;
+            throw std::runtime_error("disk on fire");
+        }
+    };
+    auto guardedTicksUntil = [&](const std::function<bool()>& done) {
+        for (int tick = 0; tick < 400 && !done(); ++tick) {
+            handOver.processPending();
+            GuardedTimer1Timer(ctx, [&](const std::string& text) { shown.push_back(text); });
+            handOver.WaitForPending(5);
+        }
+        return done();
+    };
+    mixer.StepProgram = {Segment(1, 0.01f, 1, 0.02f, "")};
+    ButtonApplyClick(ctx);
+    failures = 2;
+    GuardedTimer1Timer(ctx, [&](const std::string& text) { shown.push_back(text); });
+    EXPECT_EQ(mixer.MixerState, TMixerState::msStopping);
+    EXPECT_TRUE(mixer.TickReady);
+    // The second failure comes in the stop procedure's first tick: the stop is not confirmed.
+    ASSERT_TRUE(guardedTicksUntil([&] { return mixer.MixerState == TMixerState::msStopFailed; })) << LogText();
+    ASSERT_EQ(shown.size(), 2u) << LogText();
+    EXPECT_EQ(shown[0], "The run's tick failed: disk on fire. The stop procedure runs.");
+    EXPECT_EQ(shown[1], "The run's tick failed: disk on fire. The stop procedure did not end: press Stop to repeat it.");
+    EXPECT_TRUE(Logged(shown[1]));
+    EXPECT_TRUE(Logged("Could not stop flow!"));
+    EXPECT_EQ(form.RzLEDDisplay1.Caption(), CouldNotStopFlow);
+    // Stop repeats it to its end.
+    ButtonStopClick(ctx);
+    ASSERT_TRUE(guardedTicksUntil([&] { return mixer.MixerState == TMixerState::msReady && !WorkerRunning(ctx); }))
+        << LogText();
+    EXPECT_EQ(emulator.Mfc(Instrument::MfcA).SetPoint, 0.0f);
+    EXPECT_EQ(emulator.Mfc(Instrument::MfcB).SetPoint, 0.0f);
+    EXPECT_FALSE(emulator.Pump().Busy);
+    EXPECT_EQ(shown.size(), 2u);
 }
 
 }  // namespace
