@@ -1,16 +1,8 @@
 // moirexctl remote: a plain SECoP client for shell scripts, against the window's node or
 // moirexctl serve: describe, read, watch, load, start, stop.
 
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <csignal>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -22,6 +14,7 @@
 
 #include "Command.h"
 #include "StopSignals.h"
+#include "remote/SecopClient.h"
 #include "remote/SecopMessage.h"
 #include "remote/SecopNode.h"
 #include "support/DateTime.h"
@@ -31,79 +24,7 @@ namespace {
 
 using nlohmann::json;
 
-class Connection {
-public:
-    explicit Connection(const moirex::secop::TAddress& a) {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        if (const int rc = getaddrinfo(a.Host.c_str(), std::to_string(a.Port).c_str(), &hints, &found); rc != 0) {
-            error_ = a.Text() + ": " + gai_strerror(rc);
-            return;
-        }
-        for (addrinfo* i = found; i && fd_ < 0; i = i->ai_next) {
-            fd_ = socket(i->ai_family, i->ai_socktype | SOCK_CLOEXEC, i->ai_protocol);
-            if (fd_ >= 0 && connect(fd_, i->ai_addr, i->ai_addrlen) != 0) {
-                error_ = a.Text() + ": " + std::strerror(errno);
-                close(fd_);
-                fd_ = -1;
-            }
-        }
-        freeaddrinfo(found);
-    }
-    ~Connection() {
-        if (fd_ >= 0) close(fd_);
-    }
-    bool Ok() const { return fd_ >= 0; }
-    const std::string& Error() const { return error_; }
-
-    bool Send(const std::string& line) {
-        const std::string bytes = line + "\n";
-        size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0) return false;
-            done += static_cast<size_t>(n);
-        }
-        return true;
-    }
-    // The next line; none on a time-out (seconds < 0: none), a closed connection or a stop signal.
-    std::optional<std::string> ReadLine(double seconds) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (true) {
-            if (const size_t end = buffer_.find('\n'); end != std::string::npos) {
-                std::string line = buffer_.substr(0, end);
-                buffer_.erase(0, end + 1);
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                return line;
-            }
-            if (StopSignalCount() > 0) return std::nullopt;
-            int wait = 200;
-            if (seconds >= 0) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-                if (left <= 0) return std::nullopt;
-                wait = static_cast<int>(std::min<int64_t>(left, 200));
-            }
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, wait) <= 0) continue;
-            char chunk[65536];
-            const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
-            if (n <= 0) {
-                closed_ = true;
-                return std::nullopt;
-            }
-            buffer_.append(chunk, static_cast<size_t>(n));
-        }
-    }
-    bool Closed() const { return closed_; }
-
-private:
-    int fd_ = -1;
-    std::string error_;
-    std::string buffer_;
-    bool closed_ = false;
-};
+using Connection = moirex::secop::TClient;
 
 constexpr double ReplySeconds = 30;
 
@@ -147,7 +68,8 @@ std::optional<json> Exchange(Connection& c, const std::string& request, const st
             return r.Message->Data ? *r.Message->Data : json();
         }
     }
-    std::cerr << "moirexctl remote: " << (c.Closed() ? "the node closed the connection" : "no reply") << std::endl;
+    std::cerr << "moirexctl remote: " << (c.ClosedByNode() || !c.Connected() ? c.Error() : std::string("no reply"))
+              << std::endl;
     return std::nullopt;
 }
 
@@ -200,7 +122,7 @@ int Watch(Connection& c) {
             std::cerr << *line << std::endl;
     }
     if (StopSignalCount() > 0) return ExitOk;
-    std::cerr << "moirexctl remote: the node closed the connection" << std::endl;
+    std::cerr << "moirexctl remote: " << c.Error() << std::endl;
     return ExitFailed;
 }
 
@@ -239,7 +161,8 @@ int RunRemote(const std::vector<std::string>& argv) {
     }
     InstallStopSignals();
     Connection c(address);
-    if (!c.Ok()) {
+    c.Interrupted = [] { return StopSignalCount() > 0; };
+    if (!c.Connected()) {
         std::cerr << "moirexctl remote: cannot connect to " << c.Error() << std::endl;
         return ExitFailed;
     }

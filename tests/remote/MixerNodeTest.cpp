@@ -8,7 +8,7 @@
 #include <set>
 #include <thread>
 
-#include "SecopClient.h"
+#include "ClientSupport.h"
 #include "core/RunControllerFixture.h"
 #include "remote/MixerNode.h"
 

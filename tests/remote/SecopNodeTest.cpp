@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "SecopClient.h"
+#include "ClientSupport.h"
 #include "remote/SecopNode.h"
 
 namespace moirex::secop {
