@@ -56,18 +56,22 @@ protected:
         std::ofstream(program) << "name,hours,gas_a_ugpm,gas_b_ugpm,fluid_ugpm\nA and B," << hours
                                << ",10000,20000,0\n";
         output = work / "output.txt";
-        std::vector<std::string> args = {MOIREXCTL_PATH, "run", program.string(),
-                                         "--pump", emulator.PortPath(Instrument::Pump),
-                                         "--mfc-a", emulator.PortPath(Instrument::MfcA),
-                                         "--mfc-b", emulator.PortPath(Instrument::MfcB),
-                                         "--gas-a", "3", "--gas-b", "2", "--yes"};
+        std::vector<std::string> args = {"run", program.string()};
+        for (const std::string& o : InstrumentOptions()) args.push_back(o);
         args.insert(args.end(), extra.begin(), extra.end());
-        const std::string home = (work / "home").string();
-        pid = ::fork();
+        pid = Spawn(args, output);
         ASSERT_GE(pid, 0);
-        if (pid == 0) {
+    }
+
+    // Starts moirexctl with `args` (after the program's name) in the scratch home folder, its
+    // standard output and error to `outputFile`; its process id.
+    pid_t Spawn(std::vector<std::string> args, const fs::path& outputFile) const {
+        args.insert(args.begin(), MOIREXCTL_PATH);
+        const std::string home = (work / "home").string();
+        const pid_t child = ::fork();
+        if (child == 0) {
             ::setenv("MOIREX_HOME", home.c_str(), 1);
-            FILE* out = std::freopen(output.c_str(), "w", stdout);
+            FILE* out = std::freopen(outputFile.c_str(), "w", stdout);
             if (out == nullptr || ::dup2(STDOUT_FILENO, STDERR_FILENO) < 0) ::_exit(127);
             std::vector<char*> argv;
             for (std::string& a : args) argv.push_back(a.data());
@@ -75,6 +79,7 @@ protected:
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
+        return child;
     }
 
     // True once `done` holds, polled until `seconds` have passed.
@@ -90,16 +95,32 @@ protected:
     bool GasAFlowing() const { return emulator.Mfc(Instrument::MfcA).SetPoint > 0; }
 
     // The exit status, or -1 when it did not end in time (it is then killed).
-    int ExitStatus(double seconds = 60) {
+    int ExitStatus(double seconds = 60) { return ExitStatusOf(pid, seconds); }
+
+    // The same for any child; a signal's end is 1000 + the signal.
+    static int ExitStatusOf(pid_t child, double seconds = 60) {
         int status = 0;
-        const bool ended = Within(seconds, [&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
+        const bool ended = Within(seconds, [&] { return ::waitpid(child, &status, WNOHANG) == child; });
         if (!ended) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
             return -1;
         }
         if (WIFSIGNALED(status)) return 1000 + WTERMSIG(status);
         return WEXITSTATUS(status);
+    }
+
+    static std::string ReadText(const fs::path& file) {
+        std::ifstream in(file);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    // The options that name the emulator's ports and gas tables 3 and 2, the question answered Yes.
+    std::vector<std::string> InstrumentOptions() const {
+        return {"--pump", emulator.PortPath(Instrument::Pump), "--mfc-a", emulator.PortPath(Instrument::MfcA),
+                "--mfc-b", emulator.PortPath(Instrument::MfcB), "--gas-a", "3", "--gas-b", "2", "--yes"};
     }
 
     std::string Output() const {
