@@ -49,6 +49,9 @@ TForm1::TForm1() {
         ++page;
     }
     for (TControl* c : page3) c->SetInputGate([this] { return enabled_; });
+    // The operator can take remote control back at any time, also while a run has the Setup
+    // page locked.
+    CheckBoxAllowRemoteControl.SetInputGate([this] { return enabled_; });
 }
 
 void TForm1::SetCaption(std::string caption) {

@@ -34,6 +34,10 @@ public:
                {"Setup", "Pump && fluid details", "Debug && Development",
                 "Mixture design && Operation", "Flows", "Log", "Pump info"});
 
+    // The window's status line below the pages: what the SECoP node allows while remote
+    // control is on, empty otherwise.
+    MX_CONTROL(TLabel, LabelRemoteControl);
+
     // Page 0, "Setup".
     MX_CONTROL(TGroupBox, GroupBox1, "1. List ports");
     MX_CONTROL(TButton, ButtonSetupFindPorts, "Find ports");
@@ -53,6 +57,9 @@ public:
     MX_CONTROL(TCheckBox, CheckBoxPump, "Pump found");
     MX_CONTROL(TCheckBox, CheckBoxMFC, "2 MFCs (mass flow controllers) found");
     MX_CONTROL(TCheckBox, CheckBoxGas, "Gases selected");
+    // Whether experiment controls may load and start programs through the SECoP node (reading
+    // and stopping are always allowed). Off at every start.
+    MX_CONTROL(TCheckBox, CheckBoxAllowRemoteControl, "Allow remote control");
     MX_CONTROL(TMemo, MemoSetupFeedback);
 
     // Page 1, "Pump && fluid details".

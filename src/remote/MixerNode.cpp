@@ -221,6 +221,12 @@ void TMixerNode::Stop() { node_.Stop(); }
 
 void TMixerNode::Poll() {
     if (!node_.Running()) return;
+    // While the window is disabled around instrument work (validation, a gas switch) the
+    // requests wait: no command runs nested inside another handler.
+    if (!run_.Mixer.Form.Enabled()) {
+        PublishState(false);
+        return;
+    }
     const std::vector<secop::TRequest> requests = node_.TakeRequests();
     for (const secop::TRequest& r : requests) Execute(r);
     if (!requests.empty()) pollsSinceSlow_ = 1000;

@@ -19,7 +19,8 @@ void NameApplication() {
 }
 
 TMoirexApp::TMoirexApp(TAppOptions options)
-    : mixer_(Form, options.ScriptedDialogs ? *options.ScriptedDialogs : static_cast<Dialogs&>(qtDialogs_)),
+    : dialogs_(options.ScriptedDialogs ? *options.ScriptedDialogs : static_cast<Dialogs&>(qtDialogs_)),
+      mixer_(Form, dialogs_),
       run_(mixer_, handOver_),
       setup_(run_) {
     setup_.ProcessPendingEvents = ProcessPendingEvents;
@@ -42,12 +43,16 @@ TMoirexApp::TMoirexApp(TAppOptions options)
         if (preselect[i].first->empty() && !offered[i]->empty()) SetListBox(*offered[i], *preselect[i].second);
     }
 
+    remote_ = std::make_unique<TWindowNode>(run_, dialogs_);
+    remote_->Start(options.SecopAddress.empty() ? SecopAddressSetting() : options.SecopAddress);
+
     window_ = std::make_unique<TMainWindow>(
         Form, TWindowEvents{.CloseQuery = [this] { return FormCloseQuery(mixer_); },
                             .Close = [this] { FormClose(mixer_); },
                             .Resize = [this] { FormResize(Form); },
                             .Timer1 = [this] {
                                 GuardedTimer1Timer(run_, [this](const std::string& text) { mixer_.Dlg.ShowError(text); });
+                                remote_->Poll();
                             }});
     qtDialogs_.SetParent(window_.get());
     AddDesignByTargetButton(*window_, mixer_);

@@ -12,6 +12,8 @@
 #include "core/SetupPage.h"
 #include "form/Dialogs.h"
 #include "form/Form.h"
+#include "remote/DialogCapture.h"
+#include "remote/WindowNode.h"
 #include "state/MixerState.h"
 #include "ui/GraphExport.h"
 #include "ui/MainWindow.h"
@@ -40,6 +42,9 @@ struct TAppOptions {
     // Instead of the file dialogs of the program files and the graph's export (tests).
     TAskProgramPath AskProgramPath;
     TAskGraphPath AskGraphPath;
+    // Where the SECoP node listens instead of the configuration file's "SECoP address" (tests:
+    // "127.0.0.1:0", a free port); empty: the configuration file's.
+    std::string SecopAddress;
 };
 
 class TMoirexApp {
@@ -57,15 +62,19 @@ public:
     TSetupContext& Setup() { return setup_; }
     TMainWindow& Window() { return *window_; }
     TQtHandOver& HandOver() { return handOver_; }
+    TWindowNode& Remote() { return *remote_; }
 
 private:
     TQtDialogs qtDialogs_;
+    // Between the mixer and the dialogs: a remote command's refusals go to its client.
+    TDialogsRelay dialogs_;
     TMixer mixer_;
     TQtHandOver handOver_;
     TRunContext run_;
     TSetupContext setup_;
     // Where Validate's instrument work runs, off the main thread. Ends before the set-up context.
     TPortThreads setupWork_;
+    std::unique_ptr<TWindowNode> remote_;
     std::unique_ptr<TMainWindow> window_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QLabel>
 #include <QPointer>
 #include <QScrollArea>
 #include <QTabWidget>
@@ -12,6 +13,7 @@
 #include "ui/FlowGraph.h"
 #include "ui/Fonts.h"
 #include "ui/Mirror.h"
+#include "ui/PageBuilder.h"
 #include "ui/Pages.h"
 
 namespace moirex::ui {
@@ -48,6 +50,15 @@ TMainWindow::TMainWindow(TForm1& form, TWindowEvents events, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(pages_);
+    // The status line: shown only while it has something to say (remote control allowed).
+    QLabel* statusLine = build::Label(form.LabelRemoteControl);
+    statusLine->setContentsMargins(6, 2, 6, 2);
+    statusLine->setVisible(!form.LabelRemoteControl.Caption().empty());
+    layout->addWidget(statusLine);
+    QPointer<QLabel> line(statusLine);
+    form.LabelRemoteControl.Subscribe([line, &form] {
+        if (line) line->setVisible(!form.LabelRemoteControl.Caption().empty());
+    });
 
     QPointer<TMainWindow> alive(this);
     form.Subscribe([alive] {

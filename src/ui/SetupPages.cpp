@@ -58,6 +58,7 @@ QWidget* SetupPage(TForm1& f) {
     feedback->addWidget(Check(f.CheckBoxPump));
     feedback->addWidget(Check(f.CheckBoxMFC));
     feedback->addWidget(Check(f.CheckBoxGas));
+    feedback->addWidget(Check(f.CheckBoxAllowRemoteControl));
     feedback->addWidget(new QLabel("Additional Information"));
     feedback->addWidget(Pane(f.MemoSetupFeedback, true), 1);
 
