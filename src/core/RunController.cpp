@@ -739,7 +739,8 @@ void ButtonApplyClick(TRunContext& ctx) {
     ctx.RunStartSeconds = ctx.StepStartSeconds;
     const std::string dataPath = besideRecipe ? (std::filesystem::path(recipePath).parent_path() / dataName).string()
                                               : ctx.DataFilePath;
-    if (!ctx.DataFile.Open(dataPath, besideRecipe ? std::filesystem::path(recipePath).filename().string() : recipePath))
+    if (!ctx.DataFile.Open(dataPath, besideRecipe ? std::filesystem::path(recipePath).filename().string() : recipePath,
+                           RunDataComments(m)))
         RunLog(ctx, ctx.DataFile.FailureText());
 
     StartRunGuardian(ctx, recipePath);

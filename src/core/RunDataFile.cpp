@@ -7,6 +7,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "core/FlowStatusTexts.h"
+#include "form/Form.h"
 #include "support/TextFormat.h"
 #include "support/Version.h"
 
@@ -37,15 +39,42 @@ std::string CsvText(const std::string& text) {
 std::string RunDataFileName(TDateTime start) { return "Run " + FormatDateTime("yyyy-mm-dd hh.mm.ss", start) + ".csv"; }
 
 std::string RunDataRow(TDateTime time, double seconds, size_t segment, const TFlowStatus& f) {
-    return FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", time) + "," + Seconds(seconds) + "," +
-           (segment > 0 ? std::to_string(segment) : std::string()) +
-           "," + ShortestText(f.MFCA) + "," + ShortestText(f.SegmentAverage) + "," + ShortestText(f.MFCB) + "," +
+    // A missing reading is an empty field, never a number a reader could take for a flow.
+    auto flow = [](double v) { return ReadingMissing(v) ? std::string() : ShortestText(v); };
+    return Iso8601Local(time) + "," + Seconds(seconds) + "," + (segment > 0 ? std::to_string(segment) : std::string()) +
+           "," + flow(f.MFCA) + "," + ShortestText(f.SegmentAverage) + "," + flow(f.MFCB) + "," +
            ShortestText(f.MovingAverage) + "," + ShortestText(f.MovingAverageMinutes);
+}
+
+std::vector<std::string> RunDataComments(const TMixer& m) {
+    std::vector<std::string> lines;
+    for (const TMFCDetails* d : {&m.MFCADetails, &m.MFCBDetails}) {
+        std::string line = std::string(d == &m.MFCADetails ? "MFC A" : "MFC B") + ": serial " + std::to_string(d->Serial) +
+                           ", port " + d->ComPortName;
+        if (TLUT::InRange(d->ActiveLUT)) {
+            const TLUTData& t = d->LUT[d->ActiveLUT];
+            line += ", gas table " + std::to_string(d->ActiveLUT) + " " + Trim(t.NameShort) + " (" +
+                    ShortestText(t.RangeMin) + " to " + ShortestText(t.RangeMax) + " " + Trim(t.UnitType) + ")";
+        } else {
+            line += ", no gas table active";
+        }
+        lines.push_back(line);
+    }
+    const TPumpDetails& p = m.PumpDetails;
+    lines.push_back("Pump: port " + p.Port + ", syringe " + ShortestText(p.SYRINGE_VOLUMEul) + " ul");
+    const std::string fluid = !p.Fluid.GasNameLong.empty() ? p.Fluid.GasNameLong : p.Fluid.GasNameMFC;
+    lines.push_back("Fluid: " + (fluid.empty() ? std::string("none") : fluid) + ", limit " +
+                    std::to_string(p.FLUID_MAX_PPM) + " ppm");
+    lines.push_back("Outlet conditions: " + ShortestText(m.Form.RtDoubleEditCustomTemp.Value()) + " degC, " +
+                    ShortestText(m.Form.RtDoubleEditCustomPressure.Value()) + " mbar");
+    lines.push_back("Columns: time in ISO 8601 local time with its UTC offset; flows in g/min; an empty flow: no "
+                    "reading; an empty segment: the stop procedure's readings");
+    return lines;
 }
 
 TRunDataFile::~TRunDataFile() { Close(); }
 
-bool TRunDataFile::Open(const std::string& path, const std::string& recipe) {
+bool TRunDataFile::Open(const std::string& path, const std::string& recipe, const std::vector<std::string>& comments) {
     Close();
     path_ = path;
     failed_ = false;
@@ -61,6 +90,12 @@ bool TRunDataFile::Open(const std::string& path, const std::string& recipe) {
     head += CRLF;
     head += "# Moirex version: " + std::string(ProjectVersion());
     head += CRLF;
+    for (std::string line : comments) {
+        for (char& c : line)
+            if (c == '\r' || c == '\n') c = ' ';
+        head += "# " + line;
+        head += CRLF;
+    }
     head += RunDataHeader;
     head += CRLF;
     return Write(head);

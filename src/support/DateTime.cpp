@@ -1,5 +1,6 @@
 #include "support/DateTime.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -155,12 +156,30 @@ std::string Iso8601Local(std::chrono::system_clock::time_point t) {
     std::tm local{};
     localtime_r(&seconds, &local);
     char text[64];
-    const long offset = local.tm_gmtoff / 60;  // minutes east of UTC
-    const long millis = static_cast<long>((ms.time_since_epoch() % 1000ms).count());
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ld%c%02ld:%02ld", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, (millis + 1000) % 1000,
-                  offset < 0 ? '-' : '+', std::labs(offset) / 60, std::labs(offset) % 60);
+    const int offset = static_cast<int>(std::clamp<long>(local.tm_gmtoff / 60, -1439, 1439));  // minutes east of UTC
+    const int millis = static_cast<int>(((ms.time_since_epoch() % 1000ms).count() + 1000) % 1000);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, millis,
+                  offset < 0 ? '-' : '+', std::abs(offset) / 60, std::abs(offset) % 60);
     return text;
+}
+
+std::string Iso8601Local(TDateTime value) {
+    // The calendar text as the mixer shows it, the offset from the system's rules for that
+    // local moment.
+    const std::string local = FormatDateTime("yyyy-mm-dd", value) + "T" + FormatDateTime("hh:nn:ss.zzz", value);
+    if (!std::isfinite(value) || value < -657434 || value > 2958466) return local;
+    const double seconds = std::floor((value - 25569.0) * 86400.0 + 0.0005);
+    const std::time_t asUtc = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    if (!gmtime_r(&asUtc, &tm)) return local;
+    tm.tm_isdst = -1;
+    if (std::mktime(&tm) == static_cast<std::time_t>(-1)) return local;
+    // Minutes east of UTC; real zones lie within a day.
+    const int offset = static_cast<int>(std::clamp<long>(tm.tm_gmtoff / 60, -1439, 1439));
+    char zone[32];
+    std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', std::abs(offset) / 60, std::abs(offset) % 60);
+    return local + zone;
 }
 
 }  // namespace moirex

@@ -30,5 +30,8 @@ std::string FormatDateTime(std::string_view pattern, TDateTime value);
 // A moment as ISO 8601 local time with its UTC offset, to the millisecond:
 // "2026-12-10T14:02:03.120+01:00". For records that other programs read.
 std::string Iso8601Local(std::chrono::system_clock::time_point t);
+// The same for a local date-time value; the offset is the one in force at that moment. A value
+// that is no moment gives "1899-12-30T00:00:00.000" with no offset.
+std::string Iso8601Local(TDateTime value);
 
 }  // namespace moirex

@@ -100,8 +100,18 @@ TEST_F(EndToEndTest, TwoSegmentsPulsedThenConstantEndReadyWithEveryFlowStopped) 
     EXPECT_EQ(line, "# Recipe: " + recipe.filename().string() + "\r");
     ASSERT_TRUE(std::getline(dataIn, line));
     EXPECT_EQ(line, "# Moirex version: " + std::string(ProjectVersion()) + "\r");
-    ASSERT_TRUE(std::getline(dataIn, line));
+    // The set-up's comment lines, then the header.
+    std::vector<std::string> comments;
+    while (std::getline(dataIn, line) && line.rfind("# ", 0) == 0) comments.push_back(line);
     EXPECT_EQ(line, std::string(RunDataHeader) + "\r");
+    ASSERT_GE(comments.size(), 5u);
+    EXPECT_EQ(comments[0].rfind("# MFC A: serial " + std::to_string(mixer.MFCADetails.Serial) + ", port ", 0), 0u)
+        << comments[0];
+    EXPECT_NE(comments[0].find(", gas table " + std::to_string(mixer.MFCADetails.ActiveLUT) + " "), std::string::npos)
+        << comments[0];
+    EXPECT_EQ(comments[1].rfind("# MFC B: serial " + std::to_string(mixer.MFCBDetails.Serial) + ", port ", 0), 0u)
+        << comments[1];
+    EXPECT_EQ(comments[2].rfind("# Pump: port ", 0), 0u) << comments[2];
     int rows = 0;
     std::set<std::string> segments;
     std::string lastSegment = "?";

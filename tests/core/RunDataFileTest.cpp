@@ -42,12 +42,31 @@ TEST(RunDataFile, NamesItsRecipeAndHoldsOneRowPerReading) {
         EXPECT_NE(ReadAll(path).find("0.813,1,"), std::string::npos);
         EXPECT_TRUE(file.Add(EncodeDateTime(2026, 12, 10, 9, 15, 3, 450), 1.0, 2, f));
     }
+    // The time stamps carry the UTC offset in force then; a missing reading is an empty field.
+    const std::string offset = Iso8601Local(EncodeDateTime(2026, 12, 10, 9, 15, 3, 250)).substr(23);
+    ASSERT_EQ(offset.size(), 6u);
     EXPECT_EQ(ReadAll(path),
               "# Recipe: Recipe 2026-12-10 09.15.02.txt\r\n"
               "# Moirex version: " + std::string(ProjectVersion()) + "\r\n"
-              "time,seconds,segment,MFCA,SegmentAverage,MFCB,MovingAverage,MovingAverageMinutes\r\n"
-              "2026-12-10 09:15:03.250,0.813,1,0.01,0.0099999998,-1,1e-07,0.05\r\n"
-              "2026-12-10 09:15:03.450,1.000,2,0.01,0.0099999998,-1,1e-07,0.05\r\n");
+              "time,seconds [s],segment,MFCA [g/min],SegmentAverage [g/min],MFCB [g/min],MovingAverage [g/min],"
+              "MovingAverageMinutes [min]\r\n"
+              "2026-12-10T09:15:03.250" + offset + ",0.813,1,0.01,0.0099999998,,1e-07,0.05\r\n"
+              "2026-12-10T09:15:03.450" + offset + ",1.000,2,0.01,0.0099999998,,1e-07,0.05\r\n");
+
+    // A flow a little below zero (a controller's zero drift) is a reading, not a missing one.
+    TFlowStatus drift;
+    drift.MFCA = -1;
+    drift.MFCB = -0.0002;
+    EXPECT_EQ(RunDataRow(EncodeDateTime(2026, 12, 10, 9, 15, 3, 250), 1, 0, drift),
+              "2026-12-10T09:15:03.250" + offset + ",1.000,,,0,-2e-04,0,0");
+
+    // The set-up's comment lines follow the version's, each a line of its own.
+    TRunDataFile described;
+    ASSERT_TRUE(described.Open(path.string(), "Recipe.txt", {"Pump: port /dev/pts/3", "Fluid: two\nlines"}));
+    described.Close();
+    EXPECT_EQ(ReadAll(path), "# Recipe: Recipe.txt\r\n# Moirex version: " + std::string(ProjectVersion()) +
+                                 "\r\n# Pump: port /dev/pts/3\r\n# Fluid: two lines\r\n" + std::string(RunDataHeader) +
+                                 "\r\n");
 
     // A recipe path that would split the comment line into cells is quoted.
     TRunDataFile other;

@@ -83,5 +83,27 @@ TEST(DateTime, ValuesThatAreNoMomentsPrintTheOrigin) {
     EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:mm:ss", std::nan("")), "1899-12-30 00:00:00");
 }
 
+// ISO 8601 with the UTC offset in force at that moment, winter and summer time of one zone.
+TEST(DateTime, Iso8601CarriesTheOffsetOfItsMoment) {
+    const char* saved = std::getenv("TZ");
+    const std::string before = saved ? saved : "";
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    tzset();
+    EXPECT_EQ(Iso8601Local(EncodeDateTime(2026, 12, 10, 9, 15, 3, 250)), "2026-12-10T09:15:03.250+01:00");
+    EXPECT_EQ(Iso8601Local(EncodeDateTime(2026, 7, 1, 23, 59, 59, 999)), "2026-07-01T23:59:59.999+02:00");
+    // The system clock's moment: 2026-07-01 12:00:00.5 UTC.
+    const auto t = std::chrono::system_clock::from_time_t(1782907200) + std::chrono::milliseconds(500);
+    EXPECT_EQ(Iso8601Local(t), "2026-07-01T14:00:00.500+02:00");
+    setenv("TZ", "America/St_Johns", 1);
+    tzset();
+    if (Iso8601Local(EncodeDateTime(2026, 1, 5, 8, 0, 0)).substr(23) == "-03:30") {  // where the zone data exists
+        EXPECT_EQ(Iso8601Local(EncodeDateTime(2026, 1, 5, 8, 0, 0)), "2026-01-05T08:00:00.000-03:30");
+    }
+    if (saved) setenv("TZ", before.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+    EXPECT_EQ(Iso8601Local(std::nan("")), "1899-12-30T00:00:00.000");
+}
+
 }  // namespace
 }  // namespace moirex
