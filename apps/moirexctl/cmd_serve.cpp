@@ -67,6 +67,7 @@ int RunServe(const std::vector<std::string>& argv) {
     moirex::TScriptedCapture capture(window.dialogs);
     moirex::TMixerNode node(run, capture);
     node.AllowRemoteControl = args.Flag("--allow-remote-control");
+    node.RemoteControlRefusal = "Remote control is not allowed: moirexctl serve allows it with --allow-remote-control.";
     if (!node.Start(address, error)) {
         std::cerr << "moirexctl serve: " << error << std::endl;
         return ExitFailed;

@@ -381,7 +381,7 @@ std::string TMixerNode::Start(std::string& failureClass) {
     TMixer& m = run_.Mixer;
     if (!AllowRemoteControl) {
         failureClass = error::Impossible;
-        return RemoteControlOff;
+        return RemoteControlRefusal;
     }
     capture_.Begin();
     ButtonApplyClick(run_);
@@ -432,7 +432,7 @@ void TMixerNode::Execute(const secop::TRequest& r) {
         return done("done", nullptr);
     }
     if (msg.Action == "do" && spec == "program:load") {
-        if (!AllowRemoteControl) return fail(error::Impossible, RemoteControlOff);
+        if (!AllowRemoteControl) return fail(error::Impossible, RemoteControlRefusal);
         if (!msg.Data || !msg.Data->is_string())
             return fail(error::BadValue, "program:load takes the program as text in the program file format");
         const bool underWay = RunUnderWay(run_.Mixer);

@@ -49,6 +49,8 @@ public:
 
     // The operator's "Allow remote control".
     bool AllowRemoteControl = false;
+    // The refusal of load and start while it is off: it says where remote control is allowed.
+    std::string RemoteControlRefusal = RemoteControlOff;
     // Called on the node's thread when a request waits for Poll (to wake the owner's loop).
     void SetOnRequest(std::function<void()> wake) { node_.OnRequest = std::move(wake); }
 
