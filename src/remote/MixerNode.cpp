@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <exception>
 #include <filesystem>
 
 #include "core/ProgramFile.h"
@@ -228,7 +229,22 @@ void TMixerNode::Poll() {
         return;
     }
     const std::vector<secop::TRequest> requests = node_.TakeRequests();
-    for (const secop::TRequest& r : requests) Execute(r);
+    for (const secop::TRequest& r : requests) {
+        // A handler that fails ends this command only: its client is told, the others are
+        // served, and the window's event loop never sees the failure.
+        std::string what;
+        try {
+            Execute(r);
+            continue;
+        } catch (const std::exception& e) {
+            what = e.what();
+        } catch (...) {
+            what = "unknown error";
+        }
+        capture_.End();
+        node_.Reply(r.Client, secop::ErrorMessage(r.Message.Action, r.Message.Specifier, secop::error::InternalError,
+                                                  "the command failed: " + what));
+    }
     if (!requests.empty()) pollsSinceSlow_ = 1000;
     PublishState(false);
 }
