@@ -2,7 +2,8 @@
 // The project's version: the one set in the top CMakeLists.txt (project(moirex VERSION ...)).
 // Every program's --version, the recipe file and the run data file take it from here; the
 // package and the AppStream metainfo take it from CMake directly. The window's caption keeps its
-// own version text (ProgramVersion of state/MixerState.h), which names the design it follows.
+// own version text (ProgramVersion of state/MixerState.h): the mixer program's release and date,
+// as operators know it from the caption.
 //
 // Only support/Version.cpp sees the number, so a new version rebuilds one file.
 
