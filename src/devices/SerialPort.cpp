@@ -207,6 +207,29 @@ private:
     int fd_ = -1;
 };
 
+// The port one exchange runs on: the line owner's open port when this thread is the owner's
+// (reopened, and the instrument asked who it is, when it was lost), else the port opened for this
+// exchange alone and closed with `own`. Fd < 0 when it could not be opened; Refusal set when the
+// line refuses every exchange (another instrument behind it, or one that has not said who it is).
+struct TExchangePort {
+    int Fd = -1;
+    std::string Key;
+    std::string Refusal;
+};
+
+TExchangePort TakeExchangePort(TSerialLine* line, const std::string& path, TPortHandle& own) {
+    TExchangePort port;
+    if (line) {
+        port.Fd = line->AcquireFd();
+        port.Refusal = line->ExchangeRefusal();
+        port.Key = line->Key().Text();
+    } else if (own.Open(path)) {
+        port.Fd = own.Fd();
+        port.Key = LineKey(path);
+    }
+    return port;
+}
+
 int RemainingMs(SteadyTime::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyTime::now()).count();
     return left < 0 ? 0 : static_cast<int>(left);
@@ -599,20 +622,13 @@ TSerialResponse TSerialPort::Send2(const std::string& message, bool WaitForRespo
     TPortHandle own;
     TSerialLine* line = ThisThreadsLine();
     const std::string path = DevicePath(fPort);
-    std::string key;
-    int fd = -1;
-    if (line) {
-        fd = line->AcquireFd();  // reopened (and the instrument asked who it is) when it was lost
-        const std::string refusal = line->ExchangeRefusal();
-        if (!refusal.empty()) {
-            r.Status = refusal;
-            return r;
-        }
-        key = line->Key().Text();
-    } else if (own.Open(path)) {
-        fd = own.Fd();
-        key = LineKey(path);
+    const TExchangePort port = TakeExchangePort(line, path, own);
+    if (!port.Refusal.empty()) {
+        r.Status = port.Refusal;
+        return r;
     }
+    const int fd = port.Fd;
+    const std::string& key = port.Key;
     if (fd < 0 || !SetDCBState(fd)) {
         r.Status = kStatusPortInUse;
         return r;
@@ -722,20 +738,13 @@ TSerialResponse TSerialPort::SendData(const uint8_t* Data, uint32_t dataSize, bo
     TPortHandle own;
     TSerialLine* line = ThisThreadsLine();
     const std::string path = DevicePath(fPort);
-    std::string key;
-    int fd = -1;
-    if (line) {
-        fd = line->AcquireFd();  // reopened (and the instrument asked who it is) when it was lost
-        const std::string refusal = line->ExchangeRefusal();
-        if (!refusal.empty()) {
-            r.Status = refusal;
-            return r;
-        }
-        key = line->Key().Text();
-    } else if (own.Open(path)) {
-        fd = own.Fd();
-        key = LineKey(path);
+    const TExchangePort port = TakeExchangePort(line, path, own);
+    if (!port.Refusal.empty()) {
+        r.Status = port.Refusal;
+        return r;
     }
+    const int fd = port.Fd;
+    const std::string& key = port.Key;
     if (fd < 0) {
         r.Status = kStatusPortInUse;
         return r;
