@@ -11,6 +11,7 @@
 #include "core/RunController.h"
 #include "core/StopRetry.h"
 #include "devices/PortClaim.h"
+#include "core/RunStateForClaim.h"
 #include "form/Dialogs.h"
 #include "form/Form.h"
 #include "support/Clock.h"
@@ -19,15 +20,6 @@
 
 namespace moirexctl {
 namespace {
-
-std::string StatusText(const moirex::TForm1& form) {
-    std::string s;
-    for (int i = 0; i < moirex::TStatusBar::PanelCount; ++i) {
-        if (i) s += " | ";
-        s += form.StatusBar1.Panel(i);
-    }
-    return s;
-}
 
 size_t ShownCount(const moirex::Dialogs& dialogs) {
     const auto* scripted = dynamic_cast<const moirex::ScriptedDialogs*>(&dialogs);
@@ -106,7 +98,7 @@ int RunSession::Run() {
         const double now = clock.MonotonicSeconds();
         if (!force && now - lastShown < 1.0) return;
         const std::string display = form.RzLEDDisplay1.Caption();
-        const std::string status = StatusText(form);
+        const std::string status = moirex::StatusBarText(mixer_);
         bool printed = false;
         if (display != shownDisplay) {
             std::cout << "display: " << display << std::endl;
@@ -118,11 +110,7 @@ int RunSession::Run() {
             shownStatus = status;
             printed = true;
         }
-        if (printed) {
-            lastShown = now;
-            // What moirexctl status shows of this run.
-            moirex::ProcessMixerClaim().SetRunState(display + (status.empty() ? "" : "; " + status));
-        }
+        if (printed) lastShown = now;
     };
 
     int signalsSeen = 0;

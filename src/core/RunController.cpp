@@ -13,6 +13,7 @@
 #include "config/RunRecords.h"
 #include "core/FlowStatusTexts.h"
 #include "core/MFCThread.h"
+#include "core/RunStateForClaim.h"
 #include "core/TickStep.h"
 #include "core/UnendedRun.h"
 #include "core/Totalizer.h"
@@ -810,6 +811,7 @@ void Tick(TRunContext& ctx, bool& Done) {
                 StopMixer(ctx);
             break;
     }
+    TellRunStateToClaim(ctx);
     if (ctx.OnTick) ctx.OnTick();
 }
 

@@ -204,6 +204,11 @@ struct TRunContext {
     // The last failure of a tick shown to the operator (GuardedTimer1Timer).
     std::string LastTickFailure;
 
+    // The run's state last written into the process's claim, when (Clk), and in which mixer state.
+    std::string ClaimRunState;
+    double ClaimRunStateAt = -1e9;
+    TMixerState ClaimRunMixerState = TMixerState::msSimulation;
+
     // Internal: the random waits of the stop procedure.
     std::minstd_rand Random{20240229};
 };

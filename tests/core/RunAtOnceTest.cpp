@@ -2,6 +2,8 @@
 // exchange is under way, a new segment reaches a pausing worker at once, and the worker counts a
 // segment from the segment clock.
 
+#include <unistd.h>
+
 #include <condition_variable>
 #include <mutex>
 
@@ -187,6 +189,38 @@ TEST_F(RunOnEmulator, NoMFCBReadingGoesMissingAtSegmentChanges) {
     EXPECT_EQ(missing, 0) << LogText();
     EXPECT_FALSE(Logged("Could not talk to MFC B")) << LogText();
     EXPECT_FALSE(Logged("Failed to set MFC B")) << LogText();
+}
+
+// Another program's `moirexctl status` reads, beside who holds the ports, the state of the run
+// that holds them: the run's display while it runs, nothing once it has ended.
+TEST_F(RunOnEmulator, TheClaimTellsTheRunsState) {
+    TMixerClaim& claim = ProcessMixerClaim();
+    ASSERT_EQ(claim.Claim({mixer.PumpDetails.Port, mixer.MFCADetails.ComPortName, mixer.MFCBDetails.ComPortName}), "");
+    struct TReleaseOnExit {
+        TMixerClaim& claim;
+        ~TReleaseOnExit() { claim.Release(); }
+    } release{claim};
+    auto ourState = [&] {
+        std::vector<std::string> states;
+        for (const TClaimRecord& c : CurrentClaims())
+            if (c.Pid == ::getpid() && c.Alive) states.push_back(c.RunState);
+        return states;
+    };
+    const double second = 1.0 / 3600;
+    mixer.StepProgram.push_back(Segment(2 * second, 0.01f, 1, 0.02f, ""));
+    followRealTime = true;
+    ButtonApplyClick(ctx);
+    ASSERT_TRUE(RunUntil([&] { return Logged("MFC B flow set to"); }, 10)) << LogText();
+    RunUntil([] { return false; }, 0.2);
+    std::vector<std::string> during = ourState();
+    ASSERT_EQ(during.size(), 3u);
+    for (const std::string& state : during) {
+        EXPECT_EQ(state.rfind("Operating, step: 1/1, time left:", 0), 0u) << state;
+        EXPECT_EQ(state, during.front());
+    }
+    ASSERT_TRUE(RunUntil([&] { return Idle() && !WorkerRunning(ctx); }, 30)) << LogText();
+    RunUntil([] { return false; }, 0.1);
+    for (const std::string& state : ourState()) EXPECT_EQ(state, "") << "after the run";
 }
 
 }  // namespace
