@@ -176,12 +176,21 @@ void Stall(TTimedApplication& qapp, int seconds) {
     double validateMs = 0;
     const auto validate = longestStall([&] { f.ButtonSetupValidate.Click(); },
                                        [&] { return !moirex::SetupWorkRunning(app.Setup()); }, validateMs);
-    for (moirex::TListBox* list : {&f.ListBox1, &f.ListBox2}) {
-        list->SetItemIndex(list == &f.ListBox1 ? 1 : 0);
-        list->Click();
+    double gasMs[2] = {0, 0};
+    std::pair<double, qint64> gas[2];
+    for (int i = 0; i < 2; ++i) {
+        moirex::TListBox* list = i == 0 ? &f.ListBox1 : &f.ListBox2;
+        gas[i] = longestStall(
+            [&] {
+                list->SetItemIndex(i == 0 ? 1 : 0);
+                list->Click();
+            },
+            [&] { return f.Enabled(); }, gasMs[i]);
     }
     double applyMs = 0;
     const auto apply = longestStall([&] { f.ButtonApplyPumpAndFluid.Click(); }, [&] { return f.Enabled(); }, applyMs);
+    double pumpToolMs = 0;
+    const auto pumpTool = longestStall([&] { f.Button2.Click(); }, [&] { return f.Enabled(); }, pumpToolMs);
     if (app.Mixer().MixerState != moirex::TMixerState::msReady) {
         std::printf("stall: the instruments were not set up; no run. The Setup page said:\n%s\n",
                     f.MemoSetupFeedback.Text().c_str());
@@ -223,8 +232,13 @@ void Stall(TTimedApplication& qapp, int seconds) {
                 run.elapsed() / 1000.0, qapp.events, f.RtDoubleVectorTime.Count() + 0);
     std::printf("  Validate (before the run): the click took %.0f ms, the longest stall of the loop until it ended %.0f ms (%.1f s in all)\n",
                 validateMs, validate.first, validate.second / 1000.0);
+    for (int i = 0; i < 2; ++i)
+        std::printf("  gas of MFC %c chosen: the click took %.0f ms, the longest stall until it ended %.0f ms (%.1f s in all)\n",
+                    i == 0 ? 'A' : 'B', gasMs[i], gas[i].first, gas[i].second / 1000.0);
     std::printf("  \"Apply and save\" (pump found): the click took %.0f ms, the longest stall until it ended %.0f ms (%.1f s in all)\n",
                 applyMs, apply.first, apply.second / 1000.0);
+    std::printf("  Debug page, pump stop: the click took %.0f ms, the longest stall until it ended %.0f ms (%.1f s in all)\n",
+                pumpToolMs, pumpTool.first, pumpTool.second / 1000.0);
     double runWorst = 0, stopWorst = 0;
     for (const auto& st : qapp.stalls) {
         if (st.What.contains("msOperating")) runWorst = std::max(runWorst, st.Ms);

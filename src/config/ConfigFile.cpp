@@ -7,10 +7,13 @@
 #include <sstream>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 #include "config/SettingLimits.h"
 #include "config/WindowBusy.h"
+#include "config/WindowWork.h"
 #include "devices/PSD4_Interface.h"
 #include "form/Dialogs.h"
 #include "form/Form.h"
@@ -253,23 +256,17 @@ void INILoad(TMixer& mixer) {
     RtDoubleEditDesignedMixtureDensityKeyUp(mixer);
 }
 
-bool INISaveAndApply(TMixer& mixer) {
+TConfigKeys BeginConfigSave(TMixer& mixer) {
     TForm1& f = mixer.Form;
     const TPumpDetails& pump = mixer.PumpDetails;
     f.GroupBoxX.SetCaption("C-component: " + pump.Fluid.GasNameLong);
 
-    TIniFile ini(IniFilePath());
-    // Every write reaches the file at once; the first that fails ends the save there.
-    bool ok = true;
+    TConfigKeys keys;
     auto str = [&](const char* section, const char* key, const std::string& value) {
-        ok = ok && ini.WriteString(section, key, value);
+        keys.push_back({section, key, value});
     };
-    auto num = [&](const char* section, const char* key, int64_t value) {
-        ok = ok && ini.WriteInteger(section, key, value);
-    };
-    auto real = [&](const char* section, const char* key, double value) {
-        ok = ok && ini.WriteFloat(section, key, value);
-    };
+    auto num = [&](const char* section, const char* key, int64_t value) { keys.push_back({section, key, value}); };
+    auto real = [&](const char* section, const char* key, double value) { keys.push_back({section, key, value}); };
 
     num(Syringe, " Steps", pump.SYRINGE_STEPS);
     num(Syringe, " MaxSpeed", pump.SYRINGE_MAXSPEED);
@@ -295,85 +292,104 @@ bool INISaveAndApply(TMixer& mixer) {
         str(Fluid, row.IdKey, index >= 0 && index < GasItemsCount ? GasItemsToString(static_cast<TGasItems>(index)) : "");
         real(Fluid, row.MassKey, row.Mass.Value());
     }
+    return keys;
+}
 
-    if (!ok) {
-        FormLogger().Send(ini.LastError());
-        mixer.Dlg.ShowError(ini.LastErrorWasRead() ? UnreadableMessage() : "Unable to write to " + ConfigPath());
-        return false;
+TConfigWriteOutcome WriteConfigKeys(const TConfigKeys& keys) {
+    TIniFile ini(IniFilePath());
+    TConfigWriteOutcome outcome;
+    for (const TConfigKey& k : keys) {
+        // Every write reaches the file at once; the first that fails ends the save there.
+        const bool written = std::visit(
+            [&](const auto& value) {
+                using T = std::decay_t<decltype(value)>;
+                if constexpr (std::is_same_v<T, std::string>) return ini.WriteString(k.Section, k.Key, value);
+                else if constexpr (std::is_same_v<T, int64_t>) return ini.WriteInteger(k.Section, k.Key, value);
+                else return ini.WriteFloat(k.Section, k.Key, value);
+            },
+            k.Value);
+        if (!written) {
+            outcome.Ok = false;
+            outcome.LastError = ini.LastError();
+            outcome.ReadFailed = ini.LastErrorWasRead();
+            break;
+        }
     }
+    return outcome;
+}
+
+namespace {
+
+// A failed write logged and shown; false then.
+bool TellConfigWrite(TMixer& mixer, const TConfigWriteOutcome& outcome) {
+    if (outcome.Ok) return true;
+    FormLogger().Send(outcome.LastError);
+    mixer.Dlg.ShowError(outcome.ReadFailed ? UnreadableMessage() : "Unable to write to " + ConfigPath());
+    return false;
+}
+
+}  // namespace
+
+bool EndConfigSave(TMixer& mixer, const TConfigWriteOutcome& outcome) {
+    if (!TellConfigWrite(mixer, outcome)) return false;
     FormLogger().Send("IniFileSaved");
     return true;
 }
 
+bool INISaveAndApply(TMixer& mixer) { return EndConfigSave(mixer, WriteConfigKeys(BeginConfigSave(mixer))); }
+
 void ButtonApplyPumpAndFluidClick(TMixer& mixer, const TPumpToolAccess& access) {
     TForm1& f = mixer.Form;
     if (!AssignFluidMixtureToPump(mixer)) return;
-    if (!INISaveAndApply(mixer)) {
-        // The pump's syringe and fluid have changed already: the design page follows them, so
-        // that the segments added from now on carry the pump's own range and command.
+    // The keys are taken from the window now; their writes, and a found pump's re-initialisation,
+    // are the work the window waits for.
+    const TConfigKeys keys = BeginConfigSave(mixer);
+    const bool pumpWork = f.CheckBoxPump.Checked() && f.ListBoxPortPump.ItemIndex() >= 0;
+    const std::string port = pumpWork ? f.ListBoxPortPump.SelectedText() : std::string();
+    Clock& clock = access.Clk ? *access.Clk : SystemClock();
+    const TPumpPortTiming timing = access.Timing;
+    auto end = [&mixer] {
+        // The segments added from now on carry the pump's own range and command.
         SetFluidRange(mixer);
         FluidFlowUpdate(mixer);
+    };
+    if (!pumpWork && !WorkOffMainThread(access)) {
+        // Only the save, inside the click (moirexctl, the first start's save): the window is not
+        // disabled for it.
+        EndConfigSave(mixer, WriteConfigKeys(keys));
+        end();
         return;
     }
-    const bool pumpWork = f.CheckBoxPump.Checked() && f.ListBoxPortPump.ItemIndex() >= 0;
-    Clock& clock = access.Clk ? *access.Clk : SystemClock();
-    if (pumpWork && access.Work && access.OnMainThread) {
-        // The pump's re-initialisation runs off the main thread; its lines and messages reach the
-        // window as they come, and the end runs on the main thread, where the window is enabled.
-        FormDisable(f, true);
-        f.MemoSetupFeedback.Add("Applying: the pump is re-initialised...");
-        const std::string port = f.ListBoxPortPump.SelectedText();
-        const TPumpPortTiming timing = access.Timing;
-        auto onMain = access.OnMainThread;
-        auto finish = [&mixer] {
-            struct TEnableOnExit {
-                TForm1& form;
-                ~TEnableOnExit() { FormDisable(form, false); }
-            } enable{mixer.Form};
-            SetFluidRange(mixer);
-            FluidFlowUpdate(mixer);
-        };
-        access.Work->Post(
-            "Apply and save",
-            [&mixer, &clock, port, timing, onMain, finish] {
-                // Lines for the memo, written on the main thread.
-                class TRelayedFeedback final : public TPumpFeedback {
-                public:
-                    TRelayedFeedback(TMemo& memo, std::function<void(std::function<void()>)> main) : memo_(memo), main_(std::move(main)) {}
-                    void AddLine(const std::string& line) override {
-                        main_([this, line] { MemoFeedback(memo_).AddLine(line); });
-                    }
-                    void ReplaceLastLine(const std::string& line) override {
-                        main_([this, line] { MemoFeedback(memo_).ReplaceLastLine(line); });
-                    }
-
-                private:
-                    TMemo& memo_;
-                    std::function<void(std::function<void()>)> main_;
-                } feedback(mixer.Form.MemoSetupFeedback, onMain);
-                try {
-                    TPSD4 pump([&](const std::string& message) { onMain([&] { mixer.Dlg.ShowMessage(message); }); },
-                               clock);
-                    pump.PortTiming = timing;
-                    pump.PumpFindInit(port, feedback);
-                } catch (const std::exception& e) {
-                    const std::string what = e.what();
-                    onMain([&mixer, what] { mixer.Dlg.ShowError(what); });
+    if (pumpWork && WorkOffMainThread(access)) f.MemoSetupFeedback.Add("Applying: the pump is re-initialised...");
+    RunWindowWork(
+        mixer, access, "Apply and save",
+        [&mixer, keys, pumpWork, port, &clock, timing](const TOnMainThread& onMain) {
+            const TConfigWriteOutcome written = WriteConfigKeys(keys);
+            bool saved = false;
+            onMain([&] { saved = EndConfigSave(mixer, written); });
+            // A failed save ends the action; the pump's syringe and fluid have changed already,
+            // so the design page follows them all the same (the end below).
+            if (!saved || !pumpWork) return;
+            // Lines for the memo, written on the main thread.
+            class TRelayedFeedback final : public TPumpFeedback {
+            public:
+                TRelayedFeedback(TMemo& memo, const TOnMainThread& main) : memo_(memo), main_(main) {}
+                void AddLine(const std::string& line) override {
+                    main_([this, line] { MemoFeedback(memo_).AddLine(line); });
                 }
-                onMain(finish);
-            },
-            [onMain, finish] { onMain(finish); });
-        return;
-    }
-    if (pumpWork) {
-        TWindowBusy busy(f);
-        MemoFeedback feedback(f.MemoSetupFeedback);
-        TPSD4 pump([&](const std::string& message) { mixer.Dlg.ShowMessage(message); }, clock);
-        pump.PortTiming = access.Timing;
-        pump.PumpFindInit(f.ListBoxPortPump.SelectedText(), feedback);
-    }
-    SetFluidRange(mixer);
-    FluidFlowUpdate(mixer);
+                void ReplaceLastLine(const std::string& line) override {
+                    main_([this, line] { MemoFeedback(memo_).ReplaceLastLine(line); });
+                }
+
+            private:
+                TMemo& memo_;
+                const TOnMainThread& main_;
+            } feedback(mixer.Form.MemoSetupFeedback, onMain);
+            TPSD4 pump([&](const std::string& message) { onMain([&] { mixer.Dlg.ShowMessage(message); }); }, clock);
+            pump.PortTiming = timing;
+            pump.PumpFindInit(port, feedback);
+        },
+        end);
 }
 
 void BindConfigHandlers(TMixer& mixer, const TPumpToolAccess& access) {
@@ -390,12 +406,14 @@ TGasHistory ReadGasHistory() {
     return h;
 }
 
+TConfigKeys GasHistoryKeys(const std::string& gasA, const std::string& gasB) {
+    return {{History, "OldGasA", gasA}, {History, "OldGasB", gasB}};
+}
+
+bool TellGasHistoryWritten(TMixer& mixer, const TConfigWriteOutcome& outcome) { return TellConfigWrite(mixer, outcome); }
+
 bool WriteGasHistory(TMixer& mixer, const std::string& gasA, const std::string& gasB) {
-    TIniFile ini(IniFilePath());
-    if (ini.WriteString(History, "OldGasA", gasA) && ini.WriteString(History, "OldGasB", gasB)) return true;
-    FormLogger().Send(ini.LastError());
-    mixer.Dlg.ShowError(ini.LastErrorWasRead() ? UnreadableMessage() : "Unable to write to " + ConfigPath());
-    return false;
+    return TellGasHistoryWritten(mixer, WriteConfigKeys(GasHistoryKeys(gasA, gasB)));
 }
 
 }  // namespace moirex

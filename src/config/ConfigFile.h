@@ -6,9 +6,13 @@
 //
 // The file is read once at start-up (INILoad) and written after a validation that found both
 // controllers and by "Apply and save" (INISaveAndApply). It is UTF-8 text; a save is a sequence of
-// single-key writes, so a failure part-way keeps the keys written before it.
+// single-key writes, so a failure part-way keeps the keys written before it. The window runs the
+// writes of a save off its main thread, while it is disabled.
 
+#include <cstdint>
 #include <string>
+#include <variant>
+#include <vector>
 
 #include "config/ServiceTools.h"
 #include "state/MixerState.h"
@@ -41,6 +45,30 @@ void INILoad(TMixer& mixer);
 // stay, and the caller ends its action.
 bool INISaveAndApply(TMixer& mixer);
 
+// A save taken apart, so that the window writes the file off its main thread (each key reaching
+// the disk at once costs the window too long): the keys and values in their fixed order, taken
+// from the mixer and the window on the main thread; written one by one on any thread; and its
+// outcome told on the main thread. INISaveAndApply is the three in a row.
+struct TConfigKey {
+    std::string Section;
+    std::string Key;
+    std::variant<std::string, int64_t, double> Value;
+};
+using TConfigKeys = std::vector<TConfigKey>;
+struct TConfigWriteOutcome {
+    bool Ok = true;
+    std::string LastError;
+    bool ReadFailed = false;  // the existing file could not be read
+};
+// Sets the C-component caption and returns the keys of the save. Main thread.
+TConfigKeys BeginConfigSave(TMixer& mixer);
+// Writes the keys in order, each reaching the file at once; the first that fails ends the writes
+// there. Touches no window or mixer state: any thread.
+TConfigWriteOutcome WriteConfigKeys(const TConfigKeys& keys);
+// "IniFileSaved" on FormLogger; or the failure logged and "Unable to write to " + the file's path
+// shown. Returns whether the save succeeded. Main thread.
+bool EndConfigSave(TMixer& mixer, const TConfigWriteOutcome& outcome);
+
 // "Apply and save": the designed fluid and the syringe volume become the pump's, the file is saved,
 // a found pump is re-initialised on its port (through `access`), and the fluid flow's limits and
 // pump command follow.
@@ -57,5 +85,9 @@ struct TGasHistory {
 TGasHistory ReadGasHistory();
 // Stores both names; false (and the error shown) when the file could not be written.
 bool WriteGasHistory(TMixer& mixer, const std::string& gasA, const std::string& gasB);
+// The same in two steps, for a write off the main thread: the keys, then the outcome told (false,
+// with the error shown, when it failed).
+TConfigKeys GasHistoryKeys(const std::string& gasA, const std::string& gasB);
+bool TellGasHistoryWritten(TMixer& mixer, const TConfigWriteOutcome& outcome);
 
 }  // namespace moirex

@@ -1,8 +1,10 @@
 #include "config/ServiceTools.h"
 
 #include <memory>
+#include <string>
 
 #include "config/WindowBusy.h"
+#include "config/WindowWork.h"
 #include "form/Dialogs.h"
 #include "form/Form.h"
 
@@ -10,11 +12,18 @@ namespace moirex {
 
 namespace {
 
-std::unique_ptr<TPSD4> MakePump(TMixer& mixer, const TPumpToolAccess& access) {
-    auto pump = std::make_unique<TPSD4>([&mixer](const std::string& message) { mixer.Dlg.ShowMessage(message); },
-                                        access.Clk ? *access.Clk : SystemClock());
+// The pump object of one press; its messages are shown on the main thread.
+std::unique_ptr<TPSD4> MakePump(TMixer& mixer, const TPumpToolAccess& access, const TOnMainThread& onMain) {
+    auto pump = std::make_unique<TPSD4>(
+        [&mixer, &onMain](const std::string& message) { onMain([&] { mixer.Dlg.ShowMessage(message); }); },
+        access.Clk ? *access.Clk : SystemClock());
     pump->PortTiming = access.Timing;
     return pump;
+}
+
+// Shown while a press waits for the pump, when the window goes on serving meanwhile.
+void TellWaitingForPump(TMixer& mixer, const TPumpToolAccess& access, const std::string& port) {
+    if (WorkOffMainThread(access)) mixer.Form.MemoDebugCOM.Add("Waiting for the pump on " + port + "...");
 }
 
 // Priming and plunger down: a validated pump that is not running a program.
@@ -23,38 +32,69 @@ void SendToMixerPump(TMixer& mixer, const TPumpToolAccess& access, const char* c
         LogOld(mixer.Form.MemoDebugCOM, OnlyWhenReady);
         return;
     }
-    TWindowBusy busy(mixer.Form);
-    auto pump = MakePump(mixer, access);
-    pump->Connect(mixer.PumpDetails.Port);
-    TSerialResponse response;
-    pump->SendCommand(command, response, true);
+    const std::string port = mixer.PumpDetails.Port;
+    const std::string what = command;
+    TellWaitingForPump(mixer, access, port);
+    RunWindowWork(
+        mixer, access, "Pump tools",
+        [&mixer, &access, port, what](const TOnMainThread& onMain) {
+            auto pump = MakePump(mixer, access, onMain);
+            pump->Connect(port);
+            TSerialResponse response;
+            pump->SendCommand(what, response, true);
+        },
+        [] {});
 }
 
 }  // namespace
 
 void ButtonDebugCOMSendClick(TMixer& mixer, const TPumpToolAccess& access) {
     TForm1& f = mixer.Form;
-    TWindowBusy busy(f);
-    auto pump = MakePump(mixer, access);
-    // A failed connect is not told here: the send below is then refused, and says so.
-    pump->Connect(f.EditDebugCOMPort.Text());
+    const std::string port = f.EditDebugCOMPort.Text();
     const std::string command = f.EditDebugCOMSend.Text() + "\r";
-    LogOld(f.MemoDebugCOM, "");
-    LogOld(f.MemoDebugCOM, "Send data          : " + command);
-    TSerialResponse response;
-    pump->SendCommand(command, response, true);
-    LogOld(f.MemoDebugCOM, "Pump status        : " + pump->StatusAsString());
-    if (!response.Response.empty()) LogOld(f.MemoDebugCOM, "Comm Response      : " + response.Response);
-    else LogOld(f.MemoDebugCOM, "Comm Status        : " + response.Status);
-    f.RzLEDDisplay1.SetCaption("Stopped");
+    TellWaitingForPump(mixer, access, port);
+    struct TOutcome {
+        std::string Status;
+        TSerialResponse Response;
+    };
+    auto outcome = std::make_shared<TOutcome>();
+    RunWindowWork(
+        mixer, access, "Pump tools",
+        [&mixer, &access, port, command, outcome](const TOnMainThread& onMain) {
+            auto pump = MakePump(mixer, access, onMain);
+            // A failed connect is not told here: the send below is then refused, and says so.
+            pump->Connect(port);
+            onMain([&mixer, &command] {
+                LogOld(mixer.Form.MemoDebugCOM, "");
+                LogOld(mixer.Form.MemoDebugCOM, "Send data          : " + command);
+            });
+            pump->SendCommand(command, outcome->Response, true);
+            outcome->Status = pump->StatusAsString();
+            onMain([&mixer, outcome] {
+                TForm1& form = mixer.Form;
+                LogOld(form.MemoDebugCOM, "Pump status        : " + outcome->Status);
+                if (!outcome->Response.Response.empty())
+                    LogOld(form.MemoDebugCOM, "Comm Response      : " + outcome->Response.Response);
+                else
+                    LogOld(form.MemoDebugCOM, "Comm Status        : " + outcome->Response.Status);
+            });
+        },
+        [&f] { f.RzLEDDisplay1.SetCaption("Stopped"); });
 }
 
 void Button2Click(TMixer& mixer, const TPumpToolAccess& access) {
     TForm1& f = mixer.Form;
-    TWindowBusy busy(f);
-    auto pump = MakePump(mixer, access);
-    pump->Connect(f.EditDebugCOMPort.Text());
-    f.MemoDebugCOM.Add(pump->Stop() ? "Stopped" : "Stop failed");
+    const std::string port = f.EditDebugCOMPort.Text();
+    TellWaitingForPump(mixer, access, port);
+    RunWindowWork(
+        mixer, access, "Pump tools",
+        [&mixer, &access, port](const TOnMainThread& onMain) {
+            auto pump = MakePump(mixer, access, onMain);
+            pump->Connect(port);
+            const bool stopped = pump->Stop();
+            onMain([&mixer, stopped] { mixer.Form.MemoDebugCOM.Add(stopped ? "Stopped" : "Stop failed"); });
+        },
+        [] {});
 }
 
 void ButtonPumpFluidFastClick(TMixer& mixer, const TPumpToolAccess& access) {

@@ -4,8 +4,10 @@
 
 #include <exception>
 #include <memory>
+#include <optional>
 
 #include "config/WindowBusy.h"
+#include "config/WindowWork.h"
 #include "core/RunBringUp.h"
 #include "core/SegmentProgram.h"
 #include "core/UnendedRun.h"
@@ -30,13 +32,6 @@ void FillGasList(const TMFCDetails& details, TListBox& list) {
         if (e.NameShort.empty()) break;
         list.AddItem(e.NameOwn.empty() ? e.NameShort + " (not recognized)" : e.NameOwn, k);
     }
-}
-
-// The gas of one controller from its list's selection; false when the switch was not confirmed.
-bool SwitchGas(TSetupContext& ctx, TMFCDetails& details, const TListBox& list, const char* mfcName) {
-    TMemo& memo = ctx.Mixer.Form.MemoSetupFeedback;
-    const uint32_t table = static_cast<uint32_t>(list.ItemIndex() + 2);
-    return SelectGas(details, table, mfcName, [&](const std::string& line) { memo.Add(line); }, ctx.InstrumentClk());
 }
 
 // The recognition message of the controller's active gas, when the catalogue does not know it.
@@ -67,7 +62,9 @@ void TellUnendedRuns(TSetupContext& ctx) {
     }
 }
 
-void ConfirmGasLines(TSetupContext& ctx) {
+// The gas lines confirmed by the operator: the mixer is ready, and the gases now connected are the
+// keys to store as the gas history (none when the operator did not confirm them).
+std::optional<TConfigKeys> ConfirmGasLines(TSetupContext& ctx) {
     TMixer& mixer = ctx.Mixer;
     TForm1& f = mixer.Form;
     mixer.MixerState = TMixerState::msReady;
@@ -81,12 +78,12 @@ void ConfirmGasLines(TSetupContext& ctx) {
     if (mixer.Dlg.AskYesNo(GasConfirmationQuestion(history.OldGasA, nowA, history.OldGasB, nowB),
                            GasConfirmationCaption)) {
         LogOld(f.MemoLog, f.MemoSetupFeedback.Text());
-        WriteGasHistory(mixer, nowA, nowB);
-    } else {
-        // Gas lines not confirmed: no run may start until the question is answered Yes.
-        f.CheckBoxGas.SetChecked(false);
-        mixer.MixerState = TMixerState::msSimulation;
+        return GasHistoryKeys(nowA, nowB);
     }
+    // Gas lines not confirmed: no run may start until the question is answered Yes.
+    f.CheckBoxGas.SetChecked(false);
+    mixer.MixerState = TMixerState::msSimulation;
+    return std::nullopt;
 }
 
 // The gas table each controller has, as read back after its last switch, is the one its list
@@ -161,17 +158,12 @@ void ValidateInstruments(TValidation& v, Clock& clock, const TPumpPortTiming& ti
     if (!v.PortB.empty()) ValidateController(v.B, v.PortB, 2, v.CullB, true, line, clock);
 }
 
-// The end of Validate, on the main thread.
-void FinishValidation(TSetupContext& ctx, const TValidation& v) {
+// The end of Validate, on the main thread, up to the configuration's save: the check boxes, the
+// controllers' details and gas lists. True when both controllers were validated: the
+// configuration is then saved (which stores the chosen ports); otherwise the claim is released.
+bool ApplyValidation(TSetupContext& ctx, const TValidation& v) {
     TMixer& mixer = ctx.Mixer;
     TForm1& f = mixer.Form;
-    struct TEnableOnExit {
-        TSetupContext& ctx;
-        ~TEnableOnExit() {
-            ctx.Validating = false;
-            FormDisable(ctx.Mixer.Form, false);
-        }
-    } enable{ctx};
     if (v.PumpFound) {
         f.CheckBoxPump.SetChecked(true);
         mixer.PumpDetails.Port = v.PumpPort;
@@ -194,10 +186,23 @@ void FinishValidation(TSetupContext& ctx, const TValidation& v) {
     if (FormLogger().Enabled) {
         for (const std::string& line : f.MemoSetupFeedback.Lines()) FormLogger().Send(line);
     }
-    if (both)
-        INISaveAndApply(mixer);
-    else
-        ProcessMixerClaim().Release();  // nothing validated to be master of
+    if (!both) ProcessMixerClaim().Release();  // nothing validated to be master of
+    return both;
+}
+
+// Validate is over: the window takes input again.
+struct TEndValidationOnExit {
+    TSetupContext& ctx;
+    ~TEndValidationOnExit() {
+        ctx.Validating = false;
+        FormDisable(ctx.Mixer.Form, false);
+    }
+};
+
+// The whole end of Validate inside the click.
+void FinishValidation(TSetupContext& ctx, const TValidation& v) {
+    TEndValidationOnExit enable{ctx};
+    if (ApplyValidation(ctx, v)) INISaveAndApply(ctx.Mixer);
 }
 
 }  // namespace
@@ -264,64 +269,144 @@ void ButtonSetupValidateClick(TSetupContext& ctx) {
 
     // Off the main thread: each line and message is handed to the main thread as it comes (the
     // job waits for it, so a message box is answered before the validation goes on), and the end
-    // runs there too. A closed hand-over (the window is going) ends the job's reports.
+    // runs there too, but for the configuration's writes, which are the job's again. A closed
+    // hand-over (the window is going) ends the job's reports.
     TMainThreadHandOver& main = ctx.Run.HandOver;
     f.MemoSetupFeedback.Add("Validating the selected ports...");
-    auto finish = [&ctx, v] { FinishValidation(ctx, *v); };
     ctx.Work->Post(
         "Setup page",
-        [v, &clock, timing, &main, &ctx, finish] {
-            TMemo& memo = ctx.Mixer.Form.MemoSetupFeedback;
-            Dialogs& dlg = ctx.Mixer.Dlg;
+        [v, &clock, timing, &main, &ctx] {
+            TMixer& mixer = ctx.Mixer;
+            TMemo& memo = mixer.Form.MemoSetupFeedback;
+            Dialogs& dlg = mixer.Dlg;
+            auto showError = [&](const std::exception& e) {
+                const std::string what = e.what();
+                main.invokeAndWait([&dlg, what] { dlg.ShowError(what); });
+            };
             try {
                 ValidateInstruments(
                     *v, clock, timing,
                     [&](const std::string& line) { main.invokeAndWait([&memo, line] { memo.Add(line); }); },
                     [&](const std::string& message) { main.invokeAndWait([&dlg, message] { dlg.ShowMessage(message); }); });
             } catch (const std::exception& e) {
-                const std::string what = e.what();
-                main.invokeAndWait([&dlg, what] { dlg.ShowError(what); });
+                showError(e);
             } catch (...) {
             }
+            bool save = false;
+            TConfigKeys keys;
             try {
-                main.invokeAndWait(finish);
+                main.invokeAndWait([&] {
+                    save = ApplyValidation(ctx, *v);
+                    if (save) keys = BeginConfigSave(mixer);
+                });
             } catch (const std::exception& e) {
-                const std::string what = e.what();
-                main.invokeAndWait([&dlg, what] { dlg.ShowError(what); });
+                showError(e);
+                save = false;
+            }
+            const TConfigWriteOutcome written = save ? WriteConfigKeys(keys) : TConfigWriteOutcome{};
+            try {
+                main.invokeAndWait([&] {
+                    TEndValidationOnExit enable{ctx};
+                    if (save) EndConfigSave(mixer, written);
+                });
+            } catch (const std::exception& e) {
+                showError(e);
             }
         },
-        [&main, finish] { main.invokeAndWait(finish); });
+        [&main, &ctx, v] {
+            // Never begun: nothing was found.
+            v->PumpFound = false;
+            v->A.Validated = false;
+            v->B.Validated = false;
+            try {
+                main.invokeAndWait([&ctx, v] { FinishValidation(ctx, *v); });
+            } catch (...) {
+            }
+        });
 }
 
 bool SetupWorkRunning(const TSetupContext& ctx) { return ctx.Validating; }
+
+namespace {
+
+// A gas chosen in one of the gas lists: the switch runs on a copy of that controller's details,
+// which become the mixer's when it is over.
+struct TGasSwitch {
+    TMFCDetails* Target = nullptr;  // null: no switch (a list without a selection)
+    TMFCDetails Details;
+    uint32_t Table = 0;
+    const char* Name = "";
+    bool Switched = true;
+};
+
+// After the switch, on the main thread: the check of the gases, and the gas lines confirmed when
+// the mixer is set up. The gas history to store when they were.
+std::optional<TConfigKeys> CheckGases(TSetupContext& ctx, TGasSwitch& sw) {
+    TMixer& mixer = ctx.Mixer;
+    TForm1& f = mixer.Form;
+    if (sw.Target) *sw.Target = sw.Details;
+    if (!sw.Switched) f.CheckBoxGas.SetChecked(false);
+    if (f.ListBox1.ItemIndex() >= 0 && !GasRecognised(ctx, mixer.MFCADetails, 1)) f.CheckBoxGas.SetChecked(false);
+    if (f.ListBox2.ItemIndex() >= 0 && !GasRecognised(ctx, mixer.MFCBDetails, 2)) f.CheckBoxGas.SetChecked(false);
+
+    if (!GasTablesAsSelected(mixer)) f.CheckBoxGas.SetChecked(false);
+    if (f.CheckBoxPump.Checked() && f.CheckBoxMFC.Checked() && f.CheckBoxGas.Checked()) return ConfirmGasLines(ctx);
+    return std::nullopt;
+}
+
+}  // namespace
 
 void ListBox1Click(TSetupContext& ctx, const TControl& sender) {
     TMixer& mixer = ctx.Mixer;
     TForm1& f = mixer.Form;
     ClearStepProgram(mixer);
-    {
-        TWindowBusy busy(f);
-        f.CheckBoxGas.SetChecked(f.ListBox1.ItemIndex() >= 0 && f.ListBox2.ItemIndex() >= 0);
+    f.CheckBoxGas.SetChecked(f.ListBox1.ItemIndex() >= 0 && f.ListBox2.ItemIndex() >= 0);
 
-        if (&sender == &f.ListBox1 && f.ListBox1.ItemIndex() >= 0) {
-            StopAndKillThread(ctx.Run);
-            if (!SwitchGas(ctx, mixer.MFCADetails, f.ListBox1, "MFC A")) f.CheckBoxGas.SetChecked(false);
-        } else if (&sender == &f.ListBox2 && f.ListBox2.ItemIndex() >= 0) {
-            if (!SwitchGas(ctx, mixer.MFCBDetails, f.ListBox2, "MFC B")) f.CheckBoxGas.SetChecked(false);
-        }
-
-        if (f.ListBox1.ItemIndex() >= 0 && !GasRecognised(ctx, mixer.MFCADetails, 1)) f.CheckBoxGas.SetChecked(false);
-        if (f.ListBox2.ItemIndex() >= 0 && !GasRecognised(ctx, mixer.MFCBDetails, 2)) f.CheckBoxGas.SetChecked(false);
-
-        if (!GasTablesAsSelected(mixer)) f.CheckBoxGas.SetChecked(false);
-        if (f.CheckBoxPump.Checked() && f.CheckBoxMFC.Checked() && f.CheckBoxGas.Checked()) ConfirmGasLines(ctx);
-
-        if (f.ListBox1.ItemIndex() < 0) mixer.MFCADetails.ActiveLUT = 0;
-        if (f.ListBox2.ItemIndex() < 0) mixer.MFCBDetails.ActiveLUT = 0;
-        mixer.FlowStatus.Reset();
+    auto sw = std::make_shared<TGasSwitch>();
+    const TListBox* list = nullptr;
+    if (&sender == &f.ListBox1 && f.ListBox1.ItemIndex() >= 0) {
+        // Gas A's worker reads the controller whose gas changes: it is stopped first.
+        StopAndKillThread(ctx.Run);
+        sw->Target = &mixer.MFCADetails;
+        sw->Name = "MFC A";
+        list = &f.ListBox1;
+    } else if (&sender == &f.ListBox2 && f.ListBox2.ItemIndex() >= 0) {
+        sw->Target = &mixer.MFCBDetails;
+        sw->Name = "MFC B";
+        list = &f.ListBox2;
     }
-    FlowUpdateY1(mixer, true);
-    FlowUpdateY2(mixer, true);
+    if (sw->Target) {
+        sw->Details = *sw->Target;
+        sw->Table = static_cast<uint32_t>(list->ItemIndex() + 2);
+        if (WorkOffMainThread(ctx.Instruments))
+            f.MemoSetupFeedback.Add(std::string("Selecting the gas of ") + sw->Name + "...");
+    }
+    Clock& clock = ctx.InstrumentClk();
+    RunWindowWork(
+        mixer, ctx.Instruments, "Setup page",
+        [&ctx, sw, &clock](const TOnMainThread& onMain) {
+            TMixer& m = ctx.Mixer;
+            if (sw->Target) {
+                TMemo& memo = m.Form.MemoSetupFeedback;
+                sw->Switched = SelectGas(
+                    sw->Details, sw->Table, sw->Name,
+                    [&](const std::string& line) { onMain([&memo, line] { memo.Add(line); }); }, clock);
+            }
+            std::optional<TConfigKeys> history;
+            onMain([&] { history = CheckGases(ctx, *sw); });
+            if (!history) return;
+            const TConfigWriteOutcome written = WriteConfigKeys(*history);
+            onMain([&] { TellGasHistoryWritten(m, written); });
+        },
+        [&ctx] {
+            TMixer& m = ctx.Mixer;
+            TForm1& form = m.Form;
+            if (form.ListBox1.ItemIndex() < 0) m.MFCADetails.ActiveLUT = 0;
+            if (form.ListBox2.ItemIndex() < 0) m.MFCBDetails.ActiveLUT = 0;
+            m.FlowStatus.Reset();
+            FlowUpdateY1(m, true);
+            FlowUpdateY2(m, true);
+        });
 }
 
 void BindSetupHandlers(TSetupContext& ctx) {

@@ -158,8 +158,11 @@ protected:
         ASSERT_TRUE(f.CheckBoxMFC.Checked());
         ASSERT_GT(f.ListBox1.Count(), 0);
         ASSERT_TRUE(RunUntil([this] { return !emulator.Pump().Busy; }, 10000));
+        // Each switch runs while the window is disabled: the next click waits for its end.
         ClickRow(f.ListBox1, 1);  // N2
+        ASSERT_TRUE(RunUntil([&f] { return f.Enabled(); }, 20000));
         ClickRow(f.ListBox2, 0);  // Ar
+        ASSERT_TRUE(RunUntil([&f] { return f.Enabled(); }, 20000));
     }
 
     void StartShortProgram();
@@ -209,6 +212,51 @@ TEST_F(AppOnEmulator, ValidateLeavesTheWindowServedAndDisabledUntilItEnds) {
     EXPECT_TRUE(f.CheckBoxMFC.Checked());
     EXPECT_TRUE(f.Enabled());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// The gas switch and the Debug page's pump tools speak to the instruments while the window goes
+// on being served: disabled, with the busy cursor and a line saying so, and a click meanwhile
+// lands nowhere.
+TEST_F(AppOnEmulator, GasSwitchAndPumpToolLeaveTheWindowServedAndDisabledUntilTheyEnd) {
+    StartOnEmulator();
+    TForm1& f = app->Form;
+    f.PageControl1.SetActivePageIndex(0);
+    QTest::mouseClick(W<QPushButton>(f.ButtonSetupValidate), Qt::LeftButton);
+    ASSERT_TRUE(RunUntil([this] { return !SetupWorkRunning(app->Setup()); }, 20000));
+    ASSERT_TRUE(f.CheckBoxMFC.Checked());
+    ASSERT_TRUE(RunUntil([this] { return !emulator.Pump().Busy; }, 10000));
+
+    emulator.SetDelayMs(Instrument::MfcA, 20);  // a switch that takes its time
+    ClickRow(f.ListBox1, 1);
+    EXPECT_FALSE(f.Enabled());
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(Feedback("Selecting the gas of MFC A..."));
+    ClickRow(f.ListBox2, 0);  // goes nowhere: no switch of MFC B follows later
+    ASSERT_TRUE(RunUntil([&f] { return f.Enabled(); }, 20000));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(f.ListBox1.ItemIndex(), 1);
+    EXPECT_EQ(f.ListBox2.ItemIndex(), -1);
+    EXPECT_FALSE(f.CheckBoxGas.Checked());
+    EXPECT_TRUE(Feedback("MFC A gas set to  : " + app->Mixer().MFCADetails.LUT[3].NameOwn));
+    EXPECT_EQ(app->Mixer().MFCADetails.ActiveLUT, 3u);
+
+    ClickRow(f.ListBox2, 0);
+    ASSERT_TRUE(RunUntil([&f] { return f.Enabled(); }, 20000));
+    EXPECT_TRUE(f.CheckBoxGas.Checked());
+    EXPECT_EQ(app->Mixer().MixerState, TMixerState::msReady);
+    ASSERT_FALSE(dialogs.shown.empty());
+    EXPECT_EQ(dialogs.shown.back().caption, "Confirm selected gases");
+
+    // The Debug page's pump stop, on the validated pump's port.
+    emulator.SetDelayMs(Instrument::Pump, 20);
+    f.PageControl1.SetActivePageIndex(2);
+    const int before = f.MemoDebugCOM.Count();
+    f.Button2.Click();
+    EXPECT_FALSE(f.Enabled());
+    ASSERT_EQ(f.MemoDebugCOM.Count(), before + 1);
+    EXPECT_EQ(f.MemoDebugCOM.Line(before), "Waiting for the pump on " + emulator.PortPath(Instrument::Pump) + "...");
+    ASSERT_TRUE(RunUntil([&f] { return f.Enabled(); }, 20000));
+    EXPECT_EQ(f.MemoDebugCOM.Line(f.MemoDebugCOM.Count() - 1), "Stopped");
 }
 
 // The operator's path to a run: validated, one segment of A, B and no fluid, started.
