@@ -44,13 +44,8 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=TSan -DMOIREX_WERROR=ON -DMOIREX_BUI
 tsan_suites=(core devices sim config remote)
 cmake --build build-tsan -j"$jobs" --target "${tsan_suites[@]/#/test_}"
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-# test_devices: its serial-line, claim and second-process suites. Some of its single-threaded
-# driver tests share counters with their scripted peer's thread without a lock (a fault of the
-# tests, not of the drivers), so that binary does not run whole under ThreadSanitizer yet.
-declare -A tsan_filter=([devices]='PortClaim*:LineOwner*:SecondProcess*')
 for suite in "${tsan_suites[@]}"; do
-  (cd build-tsan/tests && timeout 1800 ./test_"$suite" --gtest_brief=1 \
-    --gtest_filter="${tsan_filter[$suite]:-*}")
+  (cd build-tsan/tests && timeout 1800 ./test_"$suite" --gtest_brief=1)
 done
 
 # The window's hand-over (the worker's routine run on the Qt event loop) under ThreadSanitizer.

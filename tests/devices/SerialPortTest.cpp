@@ -256,7 +256,8 @@ TEST(SerialPort, TextAnswerIsTrimmedAndCutAt80Bytes) {
 
 TEST(SerialPort, ByteAnswerIsKeptWholeAndCutAt256Bytes) {
     Bytes answer = {1, 3, 4, 0x3F, 0x80, 0x12, 0x34, 0xAA, 0x00};
-    ScriptedPeer peer([&](const Bytes&) { return answer; });
+    // The peer's thread may still be answering when the test's locals go: the answers are copies.
+    ScriptedPeer peer([answer](const Bytes&) { return answer; });
     TSerialPort port;
     ControllerSettings(port, peer.Path());
     const uint8_t frame[] = {1, 3, 0, 0, 0, 2, 0xC4, 0x0B};
@@ -270,7 +271,7 @@ TEST(SerialPort, ByteAnswerIsKeptWholeAndCutAt256Bytes) {
 
     Bytes longAnswer(300);
     for (size_t i = 0; i < longAnswer.size(); ++i) longAnswer[i] = static_cast<uint8_t>(i);
-    peer.SetReply([&](const Bytes&) { return longAnswer; });
+    peer.SetReply([longAnswer](const Bytes&) { return longAnswer; });
     r = port.SendData(frame, sizeof frame, true);
     EXPECT_EQ(r.Status, "");
     EXPECT_EQ(r.Response.size(), 256u);
