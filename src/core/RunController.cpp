@@ -817,6 +817,8 @@ void Tick(TRunContext& ctx, bool& Done) {
 
 void Timer1Timer(TRunContext& ctx) {
     ctx.Guardian.Beat();
+    // A log file lost meanwhile (disk full, file deleted) is told once in the window's log.
+    if (const std::string lost = TakeLogFileFailure(); !lost.empty()) RunLog(ctx, lost);
     if (!ctx.Mixer.TickReady) return;
     // While the guardian holds the instruments this program commands none of them.
     if (ServeGuardian(ctx)) return;

@@ -13,6 +13,7 @@
 #include <exception>
 #include <filesystem>
 #include <utility>
+#include <vector>
 
 namespace moirex {
 
@@ -68,7 +69,15 @@ public:
         logger_.set_level(spdlog::level::trace);
         // Every line reaches the disk at once: a log that stops short of a crash is no help.
         logger_.flush_on(spdlog::level::trace);
+        // A line that could not be written (a full disk) is kept as the reason, for the owner to
+        // tell once; spdlog would print it to standard error on every line.
+        logger_.set_error_handler([this](const std::string& message) {
+            if (failure_.empty()) failure_ = message.empty() ? std::string("write error") : message;
+        });
     }
+
+    // Why a write failed, empty while every line got in. Called under the owner's mutex.
+    const std::string& Failure() const { return failure_; }
 
     void Write(std::string_view line) {
         try {
@@ -87,6 +96,7 @@ public:
 
 private:
     spdlog::logger logger_;
+    std::string failure_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -173,7 +183,20 @@ bool TCodeSiteDestination::OpenFileLocked() {
 }
 
 void TCodeSiteDestination::WriteLocked(std::string_view line) {
-    if (LogFile.Active && !LogFile.FileName.empty() && OpenFileLocked()) file_->Write(line);
+    if (LogFile.Active && !LogFile.FileName.empty() && OpenFileLocked()) {
+        file_->Write(line);
+        // A full disk, or the file deleted (lines would go into a file nobody can read): the
+        // file is given up, and the loss is kept for the window's log (TakeFileFailure).
+        std::error_code ec;
+        std::string lost = file_->Failure();
+        if (lost.empty() && !std::filesystem::exists(openPath_, ec)) lost = "the file was deleted";
+        if (!lost.empty()) {
+            fileFailure_ = "Log file \"" + openPath_ + "\" could not be written (" + lost + "). Logging to it is off.";
+            failedPath_ = openPath_;
+            file_.reset();
+            openPath_.clear();
+        }
+    }
     if (Viewer.Active) {
         if (!viewer_) viewer_ = std::make_unique<LogSink>(std::make_shared<spdlog::sinks::stderr_sink_mt>());
         viewer_->Write(line);
@@ -192,6 +215,25 @@ void TCodeSiteDestination::Write(const TLogRecord& record) {
     // cannot be emptied, so it leaves no line.
     if (record.Kind == TLogRecord::TKind::lkClear) return;
     WriteLocked(FormatRecord(record));
+}
+
+std::string TCodeSiteDestination::TakeFileFailure() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(fileFailure_, std::string());
+}
+
+std::string TakeLogFileFailure() {
+    std::string told;
+    std::vector<TCodeSiteDestination*> seen;
+    for (TCodeSiteLogger* logger : {&FormLogger(), &SerialPortLogger(), &DefaultLogger()}) {
+        TCodeSiteDestination* d = logger->Destination();
+        if (d == nullptr) d = &DefaultDestination();
+        if (std::find(seen.begin(), seen.end(), d) != seen.end()) continue;
+        seen.push_back(d);
+        const std::string lost = d->TakeFileFailure();
+        if (!lost.empty()) told += (told.empty() ? "" : "\r\n") + lost;
+    }
+    return told;
 }
 
 void TCodeSiteDestination::AttachCapture(std::shared_ptr<TLogCapture> capture) {

@@ -85,6 +85,9 @@ public:
     void AttachCapture(std::shared_ptr<TLogCapture> capture);
     // Writes what is buffered to the file.
     void Flush();
+    // Once, after the log file was lost (a line could not be written, or the file was deleted):
+    // "Log file "<path>" could not be written (<reason>). Logging to it is off." Empty otherwise.
+    std::string TakeFileFailure();
 
 private:
     void WriteLocked(std::string_view line);
@@ -95,6 +98,7 @@ private:
     std::unique_ptr<LogSink> viewer_;
     std::string openPath_;
     std::string failedPath_;  // a file that could not be opened; reported once, not retried
+    std::string fileFailure_;  // the loss of the open file, until taken
     std::shared_ptr<TLogCapture> capture_;
 };
 
@@ -156,6 +160,10 @@ std::unique_ptr<TCodeSiteDestination> SetupLogDestination(TLoggingType type,
                                                           const std::string& folder,
                                                           double startTime,
                                                           const TLogRotation& rotation = {});
+
+// The losses of the log files of the three channels' destinations, each told once (lines joined
+// by CR LF); empty when none was lost since the last call. For the window's log.
+std::string TakeLogFileFailure();
 
 // RAII helper for EnterMethod/ExitMethod pairs.
 class MethodScope {

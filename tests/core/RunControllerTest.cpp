@@ -14,6 +14,7 @@
 #include "config/RunRecords.h"
 #include "core/MFCPassRules.h"
 #include "support/DateTime.h"
+#include "support/Log.h"
 #include "support/TextFormat.h"
 
 namespace moirex {
@@ -234,6 +235,26 @@ TEST_F(RunControllerReadingsTest, OutageLimitStopsTheRun) {
         else
             EXPECT_FALSE(Logged("outage limit")) << LogText();
     }
+}
+
+// The log file deleted while the program runs: the next tick tells it once in the run log.
+TEST_F(RunControllerTest, ALostLogFileIsToldOnceInTheRunLog) {
+    fs::create_directories(userdata);
+    TCodeSiteDestination destination;
+    destination.LogFile.Active = true;
+    destination.LogFile.FilePath = userdata.string();
+    destination.LogFile.FileName = "MoirexLog.csl";
+    FormLogger().SetDestination(&destination);
+    FormLogger().Send("first line");
+    fs::remove(userdata / "MoirexLog.csl");
+    FormLogger().Send("second line");
+    Timer1Timer(ctx);
+    Timer1Timer(ctx);
+    FormLogger().SetDestination(nullptr);
+    EXPECT_EQ(Count("Log file \"" + (userdata / "MoirexLog.csl").string() +
+                    "\" could not be written (the file was deleted). Logging to it is off."),
+              1)
+        << LogText();
 }
 
 TEST_F(RunControllerTest, StopTwiceIsStopOnce) {

@@ -1,9 +1,12 @@
 #include "support/Log.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <cctype>
@@ -300,6 +303,52 @@ TEST_F(LogTest, UnopenableFileIsReportedOnceAndLoggingGoesOn) {
     const auto at = terminal.find("cannot open the log file");
     ASSERT_NE(at, std::string::npos) << terminal;
     EXPECT_EQ(terminal.find("cannot open the log file", at + 1), std::string::npos) << terminal;
+}
+
+// The log file lost in the middle of a run, by a full disk or by being deleted: told once (for the
+// window's log), and not written to again.
+TEST_F(LogTest, ALostLogFileIsToldOnce) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& path)> lose;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"deleted", [](const std::string& path) { fs::remove(path); }, "the file was deleted"},
+        {"disk full", [](const std::string& path) {
+             rlimit r{};
+             getrlimit(RLIMIT_FSIZE, &r);
+             r.rlim_cur = fs::file_size(path) + 10;  // part of the next line fits, no more
+             setrlimit(RLIMIT_FSIZE, &r);
+         }, "Failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        TCodeSiteDestination destination;
+        destination.LogFile.Active = true;
+        destination.LogFile.FilePath = folder.Path();
+        destination.LogFile.FileName = std::string("MoirexLog ") + c.what + ".csl";
+        const std::string path = folder.Path() + "/" + destination.LogFile.FileName;
+        FormLogger().SetDestination(&destination);
+        FormLogger().Send("before");
+        EXPECT_EQ(TakeLogFileFailure(), "");
+        c.lose(path);
+        FormLogger().Send("a line that does not reach the file");
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+        const std::string told = TakeLogFileFailure();
+        EXPECT_EQ(told.rfind("Log file \"" + path + "\" could not be written (", 0), 0u) << told;
+        EXPECT_NE(told.find(c.reason), std::string::npos) << told;
+        EXPECT_NE(told.find("). Logging to it is off."), std::string::npos) << told;
+        FormLogger().Send("after");
+        EXPECT_EQ(TakeLogFileFailure(), "") << "told once";
+        EXPECT_FALSE(fs::exists(path) && fs::file_size(path) > 0 &&
+                     std::string(c.what) == "deleted") << "the deleted file is not made again";
+        FormLogger().SetDestination(nullptr);
+    }
 }
 
 TEST_F(LogTest, FreedDestinationFallsBackToTheDefault) {
