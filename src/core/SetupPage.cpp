@@ -12,6 +12,7 @@
 #include "core/SegmentProgram.h"
 #include "core/UnendedRun.h"
 #include "devices/PortClaim.h"
+#include "devices/PortKey.h"
 #include "devices/PortList.h"
 #include "form/Dialogs.h"
 #include "form/Form.h"
@@ -221,7 +222,14 @@ void ButtonSetupValidateClick(TSetupContext& ctx) {
     const int pump = f.ListBoxPortPump.ItemIndex();
     const int a = f.ListBoxPortMFC1.ItemIndex();
     const int b = f.ListBoxPortMFC2.ItemIndex();
-    if (a >= 0 && (pump == a || pump == b || a == b)) {
+    // Two names of one device (a /dev/serial/by-id link and its /dev/ttyUSB node) are one port.
+    auto oneDevice = [](const TListBox& x, const TListBox& y) {
+        return x.ItemIndex() >= 0 && y.ItemIndex() >= 0 && SamePort(x.SelectedText(), y.SelectedText());
+    };
+    const bool sameDevice = oneDevice(f.ListBoxPortPump, f.ListBoxPortMFC1) ||
+                            oneDevice(f.ListBoxPortPump, f.ListBoxPortMFC2) ||
+                            oneDevice(f.ListBoxPortMFC1, f.ListBoxPortMFC2);
+    if ((a >= 0 && (pump == a || pump == b || a == b)) || sameDevice) {
         f.MemoSetupFeedback.Add("Select different COM ports for the MFCs");
         return;
     }

@@ -1,6 +1,7 @@
 // The Setup page on the emulator, in the operator's order: start-up, ports, Validate, the gases and
 // the gas-line question; and every way it can go wrong, each ending with the window enabled.
 
+#include <filesystem>
 #include <fstream>
 #include <optional>
 
@@ -191,6 +192,23 @@ TEST_F(SetupOnEmulator, PortChoices) {
         EXPECT_EQ(emulator.Mfc(Instrument::MfcA).Requests, requestsA) << "MFC A was queried";
         EXPECT_TRUE(form.Enabled());
     }
+}
+
+// MFC B chosen by a second name of MFC A's device (a link to it, as /dev/serial/by-id is to
+// /dev/ttyUSB0): the same port, refused before any instrument is asked.
+TEST_F(SetupOnEmulator, OnePortUnderTwoNamesIsTheSamePort) {
+    FormCreate(setup);
+    const std::string secondName = emulator.RuntimeFolder() + "/mfc-a-second-name";
+    std::filesystem::create_symlink(Port(Instrument::MfcA), secondName);
+    for (TListBox* list : {&form.ListBoxPortPump, &form.ListBoxPortMFC1, &form.ListBoxPortMFC2}) list->AddItem(secondName);
+    const uint64_t requestsA = emulator.Mfc(Instrument::MfcA).Requests;
+    Select(form.ListBoxPortPump, Port(Instrument::Pump));
+    Select(form.ListBoxPortMFC1, Port(Instrument::MfcA));
+    Select(form.ListBoxPortMFC2, secondName);
+    form.ButtonSetupValidate.Click();
+    EXPECT_EQ(Feedback(), std::vector<std::string>{"Select different COM ports for the MFCs"});
+    EXPECT_EQ(emulator.Mfc(Instrument::MfcA).Requests, requestsA);
+    std::filesystem::remove(secondName);
 }
 
 TEST_F(SetupOnEmulator, GasForMFCBWhileMFCAHasNone) {
