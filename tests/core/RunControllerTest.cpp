@@ -358,6 +358,45 @@ TEST_F(RunControllerEmulatorTest, DataFileThatCannotBeWrittenIsToldOnceAndTheRun
 
 // MFC A silent for a few passes: each failed pass is one row, and MFC B, not read in such a pass,
 // is missing there too instead of repeating its last flow.
+// The hand-over that passes a new segment to the worker carries a reading taken before the worker
+// had it: its averages are the previous segment's, and so is its row's segment number.
+TEST_F(RunControllerEmulatorTest, ReadingTakenBeforeTheWorkerHadANewSegmentBelongsToThePreviousOne) {
+    struct Seen {
+        int32_t segment;  // the reading's segment
+        int32_t running;  // the segment the program runs at the hand-over
+        bool reading;
+    };
+    std::vector<Seen> seen;
+    const auto count = ctx.OnHandOver;
+    ctx.OnHandOver = [&](const THandOverReadings& r) {
+        seen.push_back({r.Segment, RunningSegment(ctx), r.NewReading});
+        count(r);
+    };
+    mixer.StepProgram = {Segment(1.0 / 3600, 0.01f, 1, 0.02f, ""), Segment(1, 0.03f, 1, 0.02f, "")};
+    ButtonApplyClick(ctx);
+    ASSERT_EQ(mixer.MixerState, TMixerState::msOperating);
+    ASSERT_TRUE(RunUntil([&] { return readings >= 3; })) << LogText();
+    clock.Advance(2.0);  // past the first segment's second
+    ASSERT_TRUE(RunUntil([&] { return std::count(segments.begin(), segments.end(), 2) >= 3; })) << LogText();
+    ButtonStopClick(ctx);
+    ASSERT_TRUE(RunUntil([&] { return Idle(); })) << LogText();
+
+    // The worker, woken for the new segment, often hands it over before it has a new reading;
+    // when a reading was pending, it is the first segment's.
+    const auto first = std::find_if(seen.begin(), seen.end(), [](const Seen& s) { return s.running == 2; });
+    ASSERT_NE(first, seen.end());
+    if (first->reading) {
+        EXPECT_EQ(first->segment, 1);
+    }
+    int later = 0;
+    for (auto it = std::next(first); it != seen.end() && it->running == 2; ++it) {
+        if (!it->reading) continue;
+        ++later;
+        EXPECT_EQ(it->segment, 2);
+    }
+    EXPECT_GE(later, 3);
+}
+
 TEST_F(RunControllerEmulatorTest, SilentMFCAGivesOneRowPerPassWithEveryReadingMissing) {
     const std::string path = (userdata / "silent-a.csv").string();
     ctx.DataFilePath = path;
