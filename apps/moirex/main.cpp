@@ -1,5 +1,5 @@
 // moirex: the desktop program. The window of the mixer on the Form's controls, with every handler
-// of the design bound to them; with --emulator, the instrument emulator runs inside the program,
+// of the mixer bound to them; with --emulator, the instrument emulator runs inside the program,
 // so that the three emulated instruments can be found, validated and run without hardware.
 
 #include <QApplication>
