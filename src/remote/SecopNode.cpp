@@ -266,6 +266,13 @@ void TNode::Serve() {
         for (size_t i = 2; i < fds.size(); ++i) {
             const uint64_t id = ids[i - 2];
             const short revents = fds[i].revents;
+            {
+                // Taking new connections may have reaped this one since the poll: its descriptor
+                // is closed and its number may already be another socket or a serial port of this
+                // process. Only this thread closes clients, so a client still listed is still open.
+                std::lock_guard lock(mutex_);
+                if (!clients_.contains(id)) continue;
+            }
             if (revents & POLLOUT) {
                 std::string chunk;
                 {
