@@ -207,29 +207,6 @@ private:
     int fd_ = -1;
 };
 
-// The port one exchange runs on: the line owner's open port when this thread is the owner's
-// (reopened, and the instrument asked who it is, when it was lost), else the port opened for this
-// exchange alone and closed with `own`. Fd < 0 when it could not be opened; Refusal set when the
-// line refuses every exchange (another instrument behind it, or one that has not said who it is).
-struct TExchangePort {
-    int Fd = -1;
-    std::string Key;
-    std::string Refusal;
-};
-
-TExchangePort TakeExchangePort(TSerialLine* line, const std::string& path, TPortHandle& own) {
-    TExchangePort port;
-    if (line) {
-        port.Fd = line->AcquireFd();
-        port.Refusal = line->ExchangeRefusal();
-        port.Key = line->Key().Text();
-    } else if (own.Open(path)) {
-        port.Fd = own.Fd();
-        port.Key = LineKey(path);
-    }
-    return port;
-}
-
 int RemainingMs(SteadyTime::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyTime::now()).count();
     return left < 0 ? 0 : static_cast<int>(left);
@@ -603,6 +580,44 @@ TSerialLine* TSerialPort::ThisThreadsLine() const {
     return line.get() == current ? current : nullptr;
 }
 
+// The port one exchange runs on: the line owner's open port when this thread is the owner's
+// (reopened, and the instrument asked who it is, when it was lost), else the port opened for this
+// exchange alone and closed with `Own`.
+struct TSerialPort::TExchangePort {
+    TSerialLine* Line = nullptr;
+    std::string Path;
+    TPortHandle Own;
+    int Fd = -1;
+    std::string Key;
+};
+
+std::string TSerialPort::PrepareExchange(TExchangePort& port, bool traced) {
+    port.Line = ThisThreadsLine();
+    port.Path = DevicePath(fPort);
+    if (port.Line) {
+        port.Fd = port.Line->AcquireFd();
+        port.Key = port.Line->Key().Text();
+        // Another instrument behind the line, or one that has not said who it is.
+        if (std::string refusal = port.Line->ExchangeRefusal(); !refusal.empty()) return refusal;
+    } else if (port.Own.Open(port.Path)) {
+        port.Fd = port.Own.Fd();
+        port.Key = LineKey(port.Path);
+    }
+    if (port.Fd < 0) return kStatusPortInUse;
+    if (traced) Trace(2);
+    if (!SetDCBState(port.Fd)) return kStatusPortInUse;
+    if (traced) Trace(3);
+    if (!SetTimeOuts(port.Fd)) return kStatusTimeoutsRefused;
+    if (traced) Trace(4);
+    bool vanished = false;
+    if (!SettleLine(port.Fd, port.Key, vanished)) {
+        if (vanished && port.Line) port.Line->MarkVanished();
+        return vanished ? kStatusPortInUse : kStatusLineNotQuiet;
+    }
+    if (!SetBuffers(port.Fd)) return kStatusBuffersRefused;
+    return {};
+}
+
 TSerialResponse TSerialPort::Send2(const std::string& message, bool WaitForResponse) {
     // The line's owner runs the exchange, after what the other threads have queued.
     if (auto owner = OtherThreadsLine())
@@ -619,34 +634,15 @@ TSerialResponse TSerialPort::Send2(const std::string& message, bool WaitForRespo
         return r;
     }
 
-    TPortHandle own;
-    TSerialLine* line = ThisThreadsLine();
-    const std::string path = DevicePath(fPort);
-    const TExchangePort port = TakeExchangePort(line, path, own);
-    if (!port.Refusal.empty()) {
-        r.Status = port.Refusal;
+    TExchangePort port;
+    if (std::string refusal = PrepareExchange(port, false); !refusal.empty()) {
+        r.Status = refusal;
         return r;
     }
     const int fd = port.Fd;
     const std::string& key = port.Key;
-    if (fd < 0 || !SetDCBState(fd)) {
-        r.Status = kStatusPortInUse;
-        return r;
-    }
-    if (!SetTimeOuts(fd)) {
-        r.Status = kStatusTimeoutsRefused;
-        return r;
-    }
-    bool vanished = false;
-    if (!SettleLine(fd, key, vanished)) {
-        if (vanished && line) line->MarkVanished();
-        r.Status = vanished ? kStatusPortInUse : kStatusLineNotQuiet;
-        return r;
-    }
-    if (!SetBuffers(fd)) {
-        r.Status = kStatusBuffersRefused;
-        return r;
-    }
+    const std::string& path = port.Path;
+    TSerialLine* line = port.Line;
     // Looked at again right before the request goes out: a process that froze while it waited
     // for a quiet line must not send it once the guardian has taken over.
     if (ExchangesBarred()) {
@@ -659,6 +655,7 @@ TSerialResponse TSerialPort::Send2(const std::string& message, bool WaitForRespo
     TLineState state = LoadLine(key);
     const auto writeStart = SteadyTime::now();
     const auto* bytes = reinterpret_cast<const uint8_t*>(message.data());
+    bool vanished = false;
     const bool written = WriteAll(fd, bytes, message.size(), path, vanished);
     state.LastRequestEnd = writeStart + FromMs(WireTimeMs(message.size()));
     // Until its answer is read, whatever the device says next is no answer to a later request.
@@ -735,41 +732,15 @@ TSerialResponse TSerialPort::SendData(const uint8_t* Data, uint32_t dataSize, bo
         return r;
     }
 
-    TPortHandle own;
-    TSerialLine* line = ThisThreadsLine();
-    const std::string path = DevicePath(fPort);
-    const TExchangePort port = TakeExchangePort(line, path, own);
-    if (!port.Refusal.empty()) {
-        r.Status = port.Refusal;
+    TExchangePort port;
+    if (std::string refusal = PrepareExchange(port, true); !refusal.empty()) {
+        r.Status = refusal;
         return r;
     }
     const int fd = port.Fd;
     const std::string& key = port.Key;
-    if (fd < 0) {
-        r.Status = kStatusPortInUse;
-        return r;
-    }
-    Trace(2);
-    if (!SetDCBState(fd)) {
-        r.Status = kStatusPortInUse;
-        return r;
-    }
-    Trace(3);
-    if (!SetTimeOuts(fd)) {
-        r.Status = kStatusTimeoutsRefused;
-        return r;
-    }
-    Trace(4);
-    bool vanished = false;
-    if (!SettleLine(fd, key, vanished)) {
-        if (vanished && line) line->MarkVanished();
-        r.Status = vanished ? kStatusPortInUse : kStatusLineNotQuiet;
-        return r;
-    }
-    if (!SetBuffers(fd)) {
-        r.Status = kStatusBuffersRefused;
-        return r;
-    }
+    const std::string& path = port.Path;
+    TSerialLine* line = port.Line;
     Trace(5);
     if (Data == nullptr && dataSize > 0) {
         r.Status = kStatusWriteFailed;
@@ -783,6 +754,7 @@ TSerialResponse TSerialPort::SendData(const uint8_t* Data, uint32_t dataSize, bo
     }
     TLineState state = LoadLine(key);
     const auto writeStart = SteadyTime::now();
+    bool vanished = false;
     const bool written = WriteAll(fd, Data, dataSize, path, vanished);
     state.LastRequestEnd = writeStart + FromMs(WireTimeMs(dataSize));
     state.Unsettled = true;  // until the answer has been read

@@ -148,6 +148,11 @@ private:
     uint32_t fQuietLineMS = 1000;
 
     void Trace(int point);
+    // Takes the port for one exchange and makes it ready for the request: the port's settings
+    // and time-outs, a quiet line, emptied queues. Empty when ready, else the status the exchange
+    // ends with. `traced`: the debug trace's points on the way are written.
+    struct TExchangePort;
+    std::string PrepareExchange(TExchangePort& port, bool traced);
     // Waits for the line to be ready for a request on the open port `fd`: the quiet line after
     // trouble, then t3.5 since the last byte. False when the line never fell quiet, or when the
     // device went away (`vanished`).
