@@ -15,8 +15,21 @@
 namespace moirexctl {
 
 std::string TerminalText(std::string text) {
-    for (size_t p; (p = text.find("\r\n")) != std::string::npos;) text.replace(p, 2, "\n");
-    return text;
+    // A line end of the window's texts ("\r\n", or carriage returns before a line feed) is one
+    // line feed on a terminal; a carriage return elsewhere stays.
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            const size_t next = text.find_first_not_of('\r', i);
+            if (next != std::string::npos && text[next] == '\n') {
+                i = next - 1;
+                continue;
+            }
+        }
+        out += text[i];
+    }
+    return out;
 }
 
 bool AskTypedYes() {
