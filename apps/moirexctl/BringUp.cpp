@@ -69,8 +69,8 @@ int BringUpInstruments(const Args& args, HeadlessWindow& window, const std::stri
     const std::string portA = PortOption(args, "--mfc-a", mixer.INIPortMFCA, "MFC A's serial port");
     const std::string portB = PortOption(args, "--mfc-b", mixer.INIPortMFCB, "MFC B's serial port");
     // Compared as devices: a by-id link and the node it leads to are one port.
-    auto same = [](const std::string& x, const std::string& y) { return x == y || moirex::SamePort(x, y); };
-    if (same(pumpPort, portA) || same(pumpPort, portB) || same(portA, portB))
+    using moirex::SameNamedPort;
+    if (SameNamedPort(pumpPort, portA) || SameNamedPort(pumpPort, portB) || SameNamedPort(portA, portB))
         throw UsageError("Select different COM ports for the MFCs (the pump, MFC A and MFC B each need their own port)");
     std::cout << "Ports: pump " << pumpPort << ", MFC A " << portA << ", MFC B " << portB << std::endl;
     window.SelectPort(form.ListBoxPortPump, pumpPort);

@@ -32,14 +32,6 @@ std::string OneLine(std::string s) {
     return s;
 }
 
-// The run's port by the name it was given, or by any other name of its device (a by-id link and
-// /dev/ttyUSB0, the emulator's link and /dev/pts/N). The same name counts also when it leads to
-// no device now (an adapter unplugged since the run).
-bool SameRunPort(const std::string& a, const std::string& b) {
-    if (a.empty() || b.empty()) return false;
-    return a == b || SamePort(a, b);
-}
-
 // True while the process that wrote the mark still runs (on this boot): it is a live run's.
 bool StillRunning(const TUnendedRun& run) {
     if (run.Pid <= 0 || run.Boot.empty() || run.Boot != BootId()) return false;
@@ -139,7 +131,7 @@ std::vector<TUnendedRun> UnendedRunsOn(const std::vector<std::string>& ports) {
         if (!ReadUnendedRun(path, run) || StillRunning(run)) continue;
         bool ours = false;
         for (const std::string& p : ports)
-            for (const std::string* q : {&run.PumpPort, &run.PortA, &run.PortB}) ours = ours || SameRunPort(p, *q);
+            for (const std::string* q : {&run.PumpPort, &run.PortA, &run.PortB}) ours = ours || SameNamedPort(p, *q);
         if (ours) found.push_back(run);
     }
     return found;

@@ -35,4 +35,9 @@ bool SamePort(const std::string& a, const std::string& b) {
     return ka && kb && *ka == *kb;
 }
 
+bool SameNamedPort(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    return a == b || SamePort(a, b);
+}
+
 }  // namespace moirex

@@ -30,4 +30,9 @@ std::optional<TPortKey> PortDeviceKey(const std::string& port);
 // as no other name.
 bool SamePort(const std::string& a, const std::string& b);
 
+// True when two port names, as a user or a file gave them, name one port: the same name (also one
+// that leads to no device now, such as an adapter unplugged since), or two names of one device.
+// An empty name names no port.
+bool SameNamedPort(const std::string& a, const std::string& b);
+
 }  // namespace moirex

@@ -66,6 +66,11 @@ TEST_F(PortClaimTest, TwoNamesOfOneDeviceAreOnePort) {
     fs::create_symlink(folder_ / "nowhere", folder_ / "dangling");
     EXPECT_FALSE(PortDeviceKey((folder_ / "dangling").string()).has_value());
     EXPECT_FALSE(SamePort((folder_ / "dangling").string(), (folder_ / "dangling").string()));
+    // Names as given: one name is one port even while it leads nowhere; no name is no port.
+    EXPECT_TRUE(SameNamedPort((folder_ / "dangling").string(), (folder_ / "dangling").string()));
+    EXPECT_TRUE(SameNamedPort(link, a.Path()));
+    EXPECT_FALSE(SameNamedPort(link, b.Path()));
+    EXPECT_FALSE(SameNamedPort("", ""));
 }
 
 TEST_F(PortClaimTest, SecondMasterIsRefusedByTheHolderNameAndTouchesNothing) {
