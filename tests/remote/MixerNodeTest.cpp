@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 #include "ClientSupport.h"
@@ -141,6 +142,26 @@ TEST_F(MixerNodeTest, CommandsGoThroughTheButtonsHandlersWithTheirRefusals) {
     ASSERT_TRUE(reply);
     EXPECT_TRUE(StartsWith(*reply, "done program:stop [null,{\"t\":")) << *reply;
     EXPECT_EQ(mixer.MixerState, TMixerState::msStopping);
+}
+
+// A handler that fails ends its command only: its client is told with an InternalError reply
+// carrying the failure, and the next command is served as before.
+TEST_F(MixerNodeTest, AHandlerThatFailsIsAnInternalErrorAndTheNodeGoesOn) {
+    SecopClient c(node.Port());
+    node.AllowRemoteControl = true;
+    mixer.MixerState = TMixerState::msSimulation;
+    // The Start handler's refusal is shown in a dialog: the dialog fails.
+    dlg.onShown = [](const ScriptedDialogs::Entry&) { throw std::runtime_error("the dialog broke"); };
+    auto reply = Request(c, "do program:start", "done program:start");
+    ASSERT_TRUE(reply);
+    EXPECT_TRUE(StartsWith(*reply, "error_do program:start [\"InternalError\",\"the command failed: the dialog broke\""))
+        << *reply;
+    dlg.onShown = nullptr;
+    reply = Request(c, "do program:start", "done program:start");
+    ASSERT_TRUE(reply);
+    EXPECT_TRUE(StartsWith(*reply, "error_do program:start [\"Impossible\",\"Instruments not initialized. Cannot proceed.\""))
+        << *reply;
+    EXPECT_EQ(c.Ask("*IDN?"), "ISSE,SECoP,V2019-09-16,v1.0");
 }
 
 bool EveryFlowStopped(const sim::Emulator& emulator) {
