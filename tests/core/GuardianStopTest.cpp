@@ -18,6 +18,7 @@
 #include "devices/SerialPortVogtlin.h"
 #include "devices/UnitMFC.h"
 #include "sim/Emulator.h"
+#include "sim/QuickEmulator.h"
 #include "support/DateTime.h"
 
 namespace moirex {
@@ -80,11 +81,7 @@ TEST(GuardianAccount, SaysWhatWasConfirmedAndWhatNot) {
 class GuardianOnEmulator : public testing_config::HomeFolderTest {
 protected:
     static sim::EmulatorOptions Options(const fs::path& home) {
-        sim::EmulatorOptions o;
-        o.RuntimeFolder = (home / "sim").string();
-        o.Paced = false;
-        o.Noise = false;
-        return o;
+        return testing_sim::QuickEmulator((home / "sim").string());
     }
     GuardianOnEmulator() : emulator(Options(home)) {
         run.Holder = "moirexctl run";

@@ -15,6 +15,7 @@
 #include "core/MFCPassRules.h"
 #include "devices/UnitMFC.h"
 #include "sim/Emulator.h"
+#include "sim/QuickEmulator.h"
 
 namespace moirex {
 namespace {
@@ -25,12 +26,8 @@ using sim::Instrument;
 class MFCThreadTest : public ::testing::Test {
 protected:
     static sim::EmulatorOptions Options() {
-        sim::EmulatorOptions o;
-        o.RuntimeFolder = (fs::temp_directory_path() / ("moirex-h9-worker-" + std::to_string(::getpid()))).string();
-        o.Paced = false;
-        o.Noise = false;
-        o.TimeScale = 20;
-        return o;
+        return testing_sim::QuickEmulator(
+            (fs::temp_directory_path() / ("moirex-h9-worker-" + std::to_string(::getpid()))).string(), 20);
     }
     MFCThreadTest() : options(Options()), emulator(options) {
         details.ComPortName = emulator.PortPath(Instrument::MfcA);

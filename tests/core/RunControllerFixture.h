@@ -26,6 +26,7 @@
 #include "form/Dialogs.h"
 #include "form/Form.h"
 #include "sim/Emulator.h"
+#include "sim/QuickEmulator.h"
 #include "state/MixerState.h"
 #include "support/Clock.h"
 
@@ -145,14 +146,9 @@ protected:
 class RunOnEmulator : public RunControllerBase {
 protected:
     static sim::EmulatorOptions Options() {
-        sim::EmulatorOptions o;
-        o.RuntimeFolder = (fs::temp_directory_path() /
-                           ("moirex-h9-emu-" + std::to_string(::getpid()) + "-" + UniqueName()))
-                              .string();
-        o.Paced = false;
-        o.Noise = false;
-        o.TimeScale = 20;
-        return o;
+        return testing_sim::QuickEmulator(
+            (fs::temp_directory_path() / ("moirex-h9-emu-" + std::to_string(::getpid()) + "-" + UniqueName())).string(),
+            20);
     }
     RunOnEmulator() : RunOnEmulator(Options()) {}
     explicit RunOnEmulator(sim::EmulatorOptions o) : options(std::move(o)), emulator(options) {

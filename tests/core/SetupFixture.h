@@ -14,6 +14,7 @@
 #include "core/SetupPage.h"
 #include "core/StartUp.h"
 #include "sim/Emulator.h"
+#include "sim/QuickEmulator.h"
 #include "support/Clock.h"
 #include "support/Log.h"
 
@@ -25,12 +26,7 @@ namespace fs = std::filesystem;
 class SetupOnEmulator : public testing_config::HomeFolderTest {
 protected:
     static sim::EmulatorOptions Options(const fs::path& home) {
-        sim::EmulatorOptions o;
-        o.RuntimeFolder = (home / "sim").string();
-        o.Paced = false;
-        o.Noise = false;
-        o.TimeScale = 20;
-        return o;
+        return testing_sim::QuickEmulator((home / "sim").string(), 20);
     }
 
     SetupOnEmulator() : emulator(Options(home)), run(mixer, handOver, clock), setup(run) {

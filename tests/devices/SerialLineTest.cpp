@@ -24,6 +24,7 @@
 #include "devices/SerialPortVogtlin.h"
 #include "devices/UnitMFC.h"
 #include "sim/Emulator.h"
+#include "sim/QuickEmulator.h"
 
 namespace moirex {
 namespace {
@@ -50,10 +51,7 @@ protected:
         fs::remove_all(folder_);
     }
     sim::EmulatorOptions Options(uint32_t serialA = 21034711) const {
-        sim::EmulatorOptions o;
-        o.RuntimeFolder = (folder_ / "sim").string();
-        o.Paced = false;
-        o.Noise = false;
+        sim::EmulatorOptions o = testing_sim::QuickEmulator((folder_ / "sim").string());
         o.ControllerA.Serial = serialA;
         return o;
     }

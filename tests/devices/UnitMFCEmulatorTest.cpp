@@ -8,6 +8,7 @@
 #include "devices/SerialPortVogtlin.h"
 #include "devices/UnitMFC.h"
 #include "sim/Emulator.h"
+#include "sim/QuickEmulator.h"
 #include "support/TextFormat.h"
 
 namespace moirex {
@@ -19,11 +20,8 @@ using sim::Instrument;
 class EmulatedControllers : public ::testing::Test {
 protected:
     static sim::EmulatorOptions Options() {
-        sim::EmulatorOptions o;
-        o.RuntimeFolder = (fs::temp_directory_path() / ("moirex-h3-emu-" + std::to_string(::getpid()))).string();
-        o.Paced = false;
-        o.Noise = false;
-        o.ControllerA = sim::DefaultControllerA();
+        sim::EmulatorOptions o = testing_sim::QuickEmulator(
+            (fs::temp_directory_path() / ("moirex-h3-emu-" + std::to_string(::getpid()))).string());
         o.ControllerA.Tables.resize(3);  // a controller with three gas tables
         return o;
     }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "sim/Emulator.h"
+#include "sim/QuickEmulator.h"
 
 namespace moirexctl_test {
 
@@ -42,12 +43,7 @@ protected:
         return std::to_string(n++);
     }
     static moirex::sim::EmulatorOptions Options(const fs::path& work) {
-        moirex::sim::EmulatorOptions o;
-        o.RuntimeFolder = (work / "ports").string();
-        o.Paced = false;
-        o.Noise = false;
-        o.TimeScale = 20;
-        return o;
+        return moirex::testing_sim::QuickEmulator((work / "ports").string(), 20);
     }
 
     // Starts moirexctl run on a program of one segment of `hours`.

@@ -17,6 +17,7 @@
 #include "WindowFixture.h"
 #include "form/Dialogs.h"
 #include "sim/Emulator.h"
+#include "sim/QuickEmulator.h"
 #include "support/FileLocations.h"
 #include "support/Clock.h"
 #include "ui/Application.h"
@@ -99,12 +100,7 @@ TEST_F(AppTest, FeedbackGroupFollowsTheWindowWidthNeverBelow300) {
 class AppOnEmulator : public AppTest {
 protected:
     static sim::EmulatorOptions Options(const fs::path& home) {
-        sim::EmulatorOptions o;
-        o.RuntimeFolder = (home / "sim").string();
-        o.Paced = false;
-        o.Noise = false;
-        o.TimeScale = 20;
-        return o;
+        return testing_sim::QuickEmulator((home / "sim").string(), 20);
     }
     AppOnEmulator() : emulator(Options(home)) {}
     ~AppOnEmulator() override {
