@@ -3,6 +3,7 @@
 #include "config/ConfigFile.h"
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -45,20 +46,23 @@ bool GasRecognised(TSetupContext& ctx, const TMFCDetails& details, int mfcNumber
     return false;
 }
 
-// A run on these ports that did not end with its stop procedure is told once, before validation
-// puts the instruments at rest: the guardian's account, or what the instruments were found doing
-// when no guardian could act.
-void TellUnendedRuns(TSetupContext& ctx) {
-    TForm1& f = ctx.Mixer.Form;
+// The marks of runs on the selected ports that did not end with their stop procedure (their
+// files only: nothing is asked of an instrument here).
+std::vector<TUnendedRun> UnendedRunsOnSelection(const TForm1& f) {
     std::vector<std::string> ports;
     for (const TListBox* list : {&f.ListBoxPortPump, &f.ListBoxPortMFC1, &f.ListBoxPortMFC2})
         if (list->ItemIndex() >= 0) ports.push_back(list->SelectedText());
-    for (const TUnendedRun& run : UnendedRunsOn(ports)) {
+    return UnendedRunsOn(ports);
+}
+
+// Each run is told once, before validation puts the instruments at rest: the guardian's account,
+// or what the instruments were found doing when no guardian could act. Reading them is
+// instrument work: in the window it runs on the validation's thread. `tell` adds one line to the
+// feedback and the log.
+void TellUnendedRuns(const std::vector<TUnendedRun>& runs, const std::function<void(const std::string&)>& tell) {
+    for (const TUnendedRun& run : runs) {
         const TFoundInstruments found = run.Account.empty() ? LookAtInstruments(run) : TFoundInstruments{};
-        for (const std::string& line : UnendedRunLines(run, found)) {
-            f.MemoSetupFeedback.Add(line);
-            LogOld(f.MemoLog, line);
-        }
+        for (const std::string& line : UnendedRunLines(run, found)) tell(line);
         ClearRunMark(run.Path);
     }
 }
@@ -249,7 +253,7 @@ void ButtonSetupValidateClick(TSetupContext& ctx) {
     ctx.Validating = true;
     f.ListBox1.Clear();
     f.ListBox2.Clear();
-    TellUnendedRuns(ctx);
+    std::vector<TUnendedRun> unended = UnendedRunsOnSelection(f);
 
     auto v = std::make_shared<TValidation>();
     if (pump >= 0) v->PumpPort = f.ListBoxPortPump.SelectedText();
@@ -264,6 +268,10 @@ void ButtonSetupValidateClick(TSetupContext& ctx) {
 
     if (!ctx.Work) {
         try {
+            TellUnendedRuns(unended, [&f](const std::string& line) {
+                f.MemoSetupFeedback.Add(line);
+                LogOld(f.MemoLog, line);
+            });
             ValidateInstruments(*v, clock, timing, [&](const std::string& line) { f.MemoSetupFeedback.Add(line); },
                                 [&](const std::string& message) { mixer.Dlg.ShowMessage(message); });
         } catch (...) {
@@ -283,7 +291,7 @@ void ButtonSetupValidateClick(TSetupContext& ctx) {
     f.MemoSetupFeedback.Add("Validating the selected ports...");
     ctx.Work->Post(
         "Setup page",
-        [v, &clock, timing, &main, &ctx] {
+        [v, unended = std::move(unended), &clock, timing, &main, &ctx] {
             TMixer& mixer = ctx.Mixer;
             TMemo& memo = mixer.Form.MemoSetupFeedback;
             Dialogs& dlg = mixer.Dlg;
@@ -291,6 +299,16 @@ void ButtonSetupValidateClick(TSetupContext& ctx) {
                 const std::string what = e.what();
                 main.invokeAndWait([&dlg, what] { dlg.ShowError(what); });
             };
+            try {
+                TellUnendedRuns(unended, [&](const std::string& line) {
+                    main.invokeAndWait([&mixer, line] {
+                        mixer.Form.MemoSetupFeedback.Add(line);
+                        LogOld(mixer.Form.MemoLog, line);
+                    });
+                });
+            } catch (const std::exception& e) {
+                showError(e);
+            }
             try {
                 ValidateInstruments(
                     *v, clock, timing,

@@ -10,11 +10,15 @@
 #include <QGroupBox>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 #include <csignal>
+#include <unistd.h>
 #include <filesystem>
 #include <memory>
 
 #include "WindowFixture.h"
+#include "core/SetupPage.h"
+#include "core/UnendedRun.h"
 #include "form/Dialogs.h"
 #include "sim/Emulator.h"
 #include "sim/QuickEmulator.h"
@@ -208,6 +212,37 @@ TEST_F(AppOnEmulator, ValidateLeavesTheWindowServedAndDisabledUntilItEnds) {
     EXPECT_TRUE(f.CheckBoxMFC.Checked());
     EXPECT_TRUE(f.Enabled());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// A run that never ended on these ports is told at the next Validate; what its instruments are
+// doing is read on the validation's thread, not inside the click.
+TEST_F(AppOnEmulator, UnendedRunIsToldAtValidateWithTheInstrumentsReadOffTheClick) {
+    StartOnEmulator();
+    TForm1& f = app->Form;
+    TUnendedRun mark;
+    mark.Holder = "Moirex window";
+    mark.Pid = ::getpid();
+    mark.Started = "2026-12-10 14:02:11";
+    mark.PumpPort = emulator.PortPath(Instrument::Pump);
+    mark.PortA = emulator.PortPath(Instrument::MfcA);
+    mark.PortB = emulator.PortPath(Instrument::MfcB);
+    std::string error;
+    ASSERT_TRUE(MarkRunUnderWay(mark, error)) << error;
+    mark.Pid = 999999999;  // its process is gone, and no guardian wrote an account
+    ASSERT_TRUE(WriteUnendedRun(mark));
+    auto told = [&f](const std::string& part) {
+        const auto& lines = f.MemoSetupFeedback.Lines();
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
+    };
+    f.PageControl1.SetActivePageIndex(0);
+    QTest::mouseClick(W<QPushButton>(f.ButtonSetupValidate), Qt::LeftButton);
+    EXPECT_TRUE(SetupWorkRunning(app->Setup()));
+    EXPECT_FALSE(told("The instruments were found")) << "read inside the click";
+    ASSERT_TRUE(RunUntil([this] { return !SetupWorkRunning(app->Setup()); }, 20000));
+    EXPECT_TRUE(told("did not end, and no guardian could stop it"));
+    EXPECT_TRUE(told("The instruments were found: MFC A set-point 0 g/min (at rest)"));
+    EXPECT_TRUE(UnendedRunsOn({mark.PortA}).empty()) << "told once";
+    EXPECT_TRUE(f.CheckBoxMFC.Checked());
 }
 
 // The gas switch and the Debug page's pump tools speak to the instruments while the window goes
