@@ -3,13 +3,20 @@
 // instruments up: the pump check, both controllers read out (MFC A at address 1 on N2, table 3;
 // MFC B at address 2 on Ar, table 2), msReady, and the pump set up for water in a 12.5 µl syringe.
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "core/ProgramSegments.h"
 #include "core/RunBringUp.h"
+#include "form/Dialogs.h"
+#include "form/Form.h"
 #include "sim/Emulator.h"
 #include "state/MixerState.h"
+#include "support/FileLocations.h"
 
 // False, after printing what failed, when the instruments could not be brought up.
 inline bool BringUpEmulatedMixer(moirex::TMixer& mixer, moirex::sim::Emulator& emu) {
@@ -35,3 +42,40 @@ inline bool BringUpEmulatedMixer(moirex::TMixer& mixer, moirex::sim::Emulator& e
     }
     return true;
 }
+
+// A benchmark's mixer: a work folder of its own (the home folder of the run's files and the
+// emulator's links), the paced emulator with its noise, and the window's state; the folder is
+// removed at the end.
+class TBenchMixer {
+public:
+    explicit TBenchMixer(const std::string& name) : work_(MakeWork(name)), emu(Options(work_)) {}
+    ~TBenchMixer() {
+        emu.Stop();
+        std::error_code ec;
+        std::filesystem::remove_all(work_, ec);
+    }
+    TBenchMixer(const TBenchMixer&) = delete;
+    TBenchMixer& operator=(const TBenchMixer&) = delete;
+
+private:
+    static std::filesystem::path MakeWork(const std::string& name) {
+        const auto work = std::filesystem::temp_directory_path() / ("moirex-bench-" + name + "-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(work);
+        moirex::SetHomeFolder((work / "home").string());
+        return work;
+    }
+    static moirex::sim::EmulatorOptions Options(const std::filesystem::path& work) {
+        moirex::sim::EmulatorOptions o;
+        o.RuntimeFolder = (work / "ports").string();
+        o.Paced = true;
+        o.Noise = true;
+        return o;
+    }
+    std::filesystem::path work_;
+
+public:
+    moirex::sim::Emulator emu;
+    moirex::TForm1 form;
+    moirex::ScriptedDialogs dialogs;
+    moirex::TMixer mixer{form, dialogs};
+};

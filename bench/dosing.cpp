@@ -122,20 +122,9 @@ int main(int argc, char** argv) {
     }
     if (!(segmentSeconds > 0)) segmentSeconds = 180;
 
-    namespace fs = std::filesystem;
-    const fs::path work = fs::temp_directory_path() / ("moirex-bench-dosing-" + std::to_string(::getpid()));
-    fs::create_directories(work);
-    moirex::SetHomeFolder((work / "home").string());
-
-    moirex::sim::EmulatorOptions options;
-    options.RuntimeFolder = (work / "ports").string();
-    options.Paced = true;
-    options.Noise = true;
-    moirex::sim::Emulator emu(options);
-
-    moirex::TForm1 form;
-    moirex::ScriptedDialogs dialogs;
-    moirex::TMixer mixer{form, dialogs};
+    TBenchMixer bench("dosing");
+    moirex::sim::Emulator& emu = bench.emu;
+    moirex::TMixer& mixer = bench.mixer;
     std::printf("Bringing the emulated instruments up (paced, 9600 baud, noise on) ...\n");
     if (!BringUpEmulatedMixer(mixer, emu)) return 1;
 
@@ -264,8 +253,5 @@ int main(int argc, char** argv) {
     std::printf("\nstop confirmed: %s; %s\n", stopped ? "yes" : "NO",
                 withinGoals ? "every figure within its goal" : "some figure OUTSIDE its goal");
 
-    emu.Stop();
-    std::error_code ec;
-    fs::remove_all(work, ec);
     return stopped ? 0 : 1;
 }

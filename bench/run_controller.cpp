@@ -23,6 +23,7 @@
 #include "support/FileLocations.h"
 
 #include "EmulatedMixer.h"
+#include "Figures.h"
 
 namespace {
 
@@ -33,24 +34,6 @@ constexpr double kSegmentSeconds = 30;
 constexpr double kMsPerByte = 11.0 * 1000.0 / 9600.0;
 constexpr int kReadFrameBytes = 8 + 9;    // read of two registers: request and answer
 constexpr int kWriteFrameBytes = 13 + 8;  // write of two registers: request and answer
-
-struct Stats {
-    double median = 0, worst = 0, mean = 0;
-    size_t n = 0;
-};
-
-Stats Of(std::vector<double> v) {
-    Stats s;
-    if (v.empty()) return s;
-    std::sort(v.begin(), v.end());
-    double sum = 0;
-    for (double x : v) sum += x;
-    s.n = v.size();
-    s.median = v[v.size() / 2];
-    s.worst = v.back();
-    s.mean = sum / static_cast<double>(v.size());
-    return s;
-}
 
 struct SegmentFigures {
     std::vector<double> passMs;       // between hand-overs while the segment ran
@@ -211,19 +194,9 @@ void Report(const char* mode, const SegmentFigures& f) {
 }  // namespace
 
 int main() {
-    namespace fs = std::filesystem;
-    const fs::path work = fs::temp_directory_path() / ("moirex-bench-run-" + std::to_string(::getpid()));
-    fs::create_directories(work);
-    moirex::SetHomeFolder((work / "home").string());
-
-    moirex::sim::EmulatorOptions options;
-    options.RuntimeFolder = (work / "ports").string();
-    options.Paced = true;
-    moirex::sim::Emulator emu(options);
-
-    moirex::TForm1 form;
-    moirex::ScriptedDialogs dialogs;
-    moirex::TMixer mixer{form, dialogs};
+    TBenchMixer bench("run");
+    moirex::sim::Emulator& emu = bench.emu;
+    moirex::TMixer& mixer = bench.mixer;
     std::printf("Bringing the emulated instruments up (paced, 9600 baud) ...\n");
     if (!BringUpEmulatedMixer(mixer, emu)) return 1;
     const auto& n2 = mixer.MFCADetails.LUT[mixer.MFCADetails.ActiveLUT];
@@ -237,8 +210,5 @@ int main() {
     const SegmentFigures stuck = RunSegment(mixer, emu, 10000, 20000, 8);
     Report("Stop after 8 s, the pump stuck busy (constant, gas A 10000 ug/min)", stuck);
 
-    emu.Stop();
-    std::error_code ec;
-    fs::remove_all(work, ec);
     return constant.stopped && pulsed.stopped ? 0 : 1;  // the stuck pump's stop is not confirmed
 }

@@ -32,26 +32,11 @@
 #include "support/FileLocations.h"
 
 #include "EmulatedMixer.h"
+#include "Figures.h"
 
 namespace {
 
 constexpr double kPhaseSeconds = 20;
-
-struct Stats {
-    double median = 0, p99 = 0, worst = 0;
-    size_t n = 0;
-};
-
-Stats Of(std::vector<double> v) {
-    Stats s;
-    if (v.empty()) return s;
-    std::sort(v.begin(), v.end());
-    s.n = v.size();
-    s.median = v[v.size() / 2];
-    s.p99 = v[std::min(v.size() - 1, v.size() * 99 / 100)];
-    s.worst = v.back();
-    return s;
-}
 
 double MsSince(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count();
@@ -189,19 +174,9 @@ void Report(const char* phase, const LoopFigures& f, Clients* clients, size_t re
 }  // namespace
 
 int main() {
-    namespace fs = std::filesystem;
-    const fs::path work = fs::temp_directory_path() / ("moirex-bench-secop-" + std::to_string(::getpid()));
-    fs::create_directories(work);
-    moirex::SetHomeFolder((work / "home").string());
-
-    moirex::sim::EmulatorOptions options;
-    options.RuntimeFolder = (work / "ports").string();
-    options.Paced = true;
-    moirex::sim::Emulator emu(options);
-
-    moirex::TForm1 form;
-    moirex::ScriptedDialogs dialogs;
-    moirex::TMixer mixer{form, dialogs};
+    TBenchMixer bench("secop");
+    moirex::sim::Emulator& emu = bench.emu;
+    moirex::TMixer& mixer = bench.mixer;
     std::printf("Bringing the emulated instruments up (paced, 9600 baud) ...\n");
     if (!BringUpEmulatedMixer(mixer, emu)) return 1;
     moirex::TProgramSegment seg{"bench", 4 * kPhaseSeconds / 3600.0, 10000, 20000, 0, 0, ""};
@@ -212,7 +187,7 @@ int main() {
 
     moirex::TQueuedHandOver handOver;
     moirex::TRunContext run(mixer, handOver, moirex::SystemClock());
-    moirex::TScriptedCapture capture(dialogs);
+    moirex::TScriptedCapture capture(bench.dialogs);
     moirex::TMixerNode node(run, capture);
     moirex::secop::TAddress address;
     address.Port = 0;
@@ -253,8 +228,5 @@ int main() {
     const bool stopped = mixer.MixerState == moirex::TMixerState::msReady;
     std::printf("stop confirmed: %s\n", stopped ? "yes" : "NO");
     node.Stop();
-    emu.Stop();
-    std::error_code ec;
-    fs::remove_all(work, ec);
     return stopped ? 0 : 1;
 }
