@@ -141,20 +141,7 @@ protected:
     // Runs moirexctl with `args` to its end; its status and output (stdout and stderr).
     std::pair<int, std::string> RunToEnd(const std::vector<std::string>& args) const {
         const fs::path out = work / "output-2.txt";
-        const std::string home = (work / "home").string();
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::setenv("MOIREX_HOME", home.c_str(), 1);
-            FILE* f = std::freopen(out.c_str(), "w", stdout);
-            if (f == nullptr || ::dup2(STDOUT_FILENO, STDERR_FILENO) < 0) ::_exit(127);
-            std::vector<std::string> all = {MOIREXCTL_PATH};
-            all.insert(all.end(), args.begin(), args.end());
-            std::vector<char*> argv;
-            for (std::string& a : all) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
+        const pid_t child = Spawn(args, out);
         int status = 0;
         ::waitpid(child, &status, 0);
         std::ifstream in(out);
