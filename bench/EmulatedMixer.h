@@ -10,12 +10,14 @@
 #include <string>
 #include <system_error>
 
+#include "core/MainThreadHandOver.h"
 #include "core/ProgramSegments.h"
 #include "core/RunBringUp.h"
 #include "form/Dialogs.h"
 #include "form/Form.h"
 #include "sim/Emulator.h"
 #include "state/MixerState.h"
+#include "support/Clock.h"
 #include "support/FileLocations.h"
 
 // False, after printing what failed, when the instruments could not be brought up.
@@ -41,6 +43,18 @@ inline bool BringUpEmulatedMixer(moirex::TMixer& mixer, moirex::sim::Emulator& e
         return false;
     }
     return true;
+}
+
+// The 50 ms tick's pace as moirexctl keeps it: the hand-overs are served until the next tick is
+// due; a loop that fell more than half a second behind starts its pace afresh.
+inline void AwaitNextTick(moirex::TQueuedHandOver& handOver, moirex::Clock& clock, double& nextTick) {
+    nextTick += 0.050;
+    double now = clock.MonotonicSeconds();
+    if (nextTick < now - 0.5) nextTick = now;
+    while (now < nextTick) {
+        if (handOver.WaitForPending(static_cast<int64_t>((nextTick - now) * 1000) + 1)) handOver.processPending();
+        now = clock.MonotonicSeconds();
+    }
 }
 
 // A benchmark's mixer: a work folder of its own (the home folder of the run's files and the

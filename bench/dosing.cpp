@@ -175,13 +175,7 @@ int main(int argc, char** argv) {
         if (!moirex::WorkerRunning(run) && (mixer.MixerState == moirex::TMixerState::msReady ||
                                             mixer.MixerState == moirex::TMixerState::msStopFailed))
             break;
-        nextTick += 0.050;
-        double now = clock.MonotonicSeconds();
-        if (nextTick < now - 0.5) nextTick = now;
-        while (now < nextTick) {
-            if (handOver.WaitForPending(static_cast<int64_t>((nextTick - now) * 1000) + 1)) handOver.processPending();
-            now = clock.MonotonicSeconds();
-        }
+        AwaitNextTick(handOver, clock, nextTick);
     }
     const bool stopped = mixer.MixerState == moirex::TMixerState::msReady;
     if (pumpRefuses) emu.SetPumpError(0);

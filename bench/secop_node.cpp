@@ -143,13 +143,7 @@ LoopFigures Serve(moirex::TRunContext& run, moirex::TQueuedHandOver& handOver, m
         const double t2 = clock.MonotonicSeconds();
         f.tickMs.push_back((t1 - t0) * 1000);
         f.pollMs.push_back((t2 - t1) * 1000);
-        nextTick += 0.050;
-        double now = clock.MonotonicSeconds();
-        if (nextTick < now - 0.5) nextTick = now;
-        while (now < nextTick) {
-            if (handOver.WaitForPending(static_cast<int64_t>((nextTick - now) * 1000) + 1)) handOver.processPending();
-            now = clock.MonotonicSeconds();
-        }
+        AwaitNextTick(handOver, clock, nextTick);
     }
     return f;
 }
